@@ -1,0 +1,177 @@
+#include "shader/occlusion_estimator.h"
+
+#include <cmath>
+
+namespace {
+
+enum class Exposure { open, closed, partial };
+
+struct SampleOcclusion {
+    Exposure exposure;
+    float k;  // occlusion of a partial sample: 1 at falloff_start, 0 at falloff_stop
+};
+
+SampleOcclusion classify_sample(miState *state, miVector &direction,
+                                const EstimatorSettings &settings)
+{
+    if (!settings.trace || !mi_trace_probe(state, &direction, &state->point))
+        return {Exposure::open, 0.0f};
+
+    const float t = static_cast<float>(state->child->dist);
+    const float start = settings.falloff_start;
+    const float stop = settings.falloff_stop;
+    if (start >= t)
+        return {Exposure::closed, 1.0f};
+    if (t >= stop)
+        return {Exposure::open, 0.0f};
+    // Also reached by a NaN distance, which fails both comparisons.
+    const float k = std::pow(1.0f - (t - start) / (stop - start), 1.0f / settings.falloff);
+    return {Exposure::partial, k};
+}
+
+miColor blend(const SampleOcclusion &occlusion, const miColor &bright, const miColor &dark)
+{
+    switch (occlusion.exposure) {
+    case Exposure::open:
+        return bright;
+    case Exposure::closed:
+        return dark;
+    case Exposure::partial:
+        break;
+    }
+    const float k = occlusion.k;
+    const float keep = 1.0f - k;
+    return {bright.r * keep + dark.r * k, bright.g * keep + dark.g * k,
+            bright.b * keep + dark.b * k, bright.a * keep + dark.a * k};
+}
+
+void add(miColor &sum, const miColor &c)
+{
+    sum.r += c.r;
+    sum.g += c.g;
+    sum.b += c.b;
+    sum.a += c.a;
+}
+
+class ColourSum {
+public:
+    explicit ColourSum(const EstimatorSettings &settings) : settings_(settings) {}
+
+    void add_sample(miState *state, miVector &direction)
+    {
+        add(sum_, blend(classify_sample(state, direction, settings_), settings_.bright,
+                        settings_.dark));
+    }
+
+    miColor mean(int count) const
+    {
+        const float n = static_cast<float>(count);
+        return {sum_.r / n, sum_.g / n, sum_.b / n, sum_.a / n};
+    }
+
+protected:
+    const EstimatorSettings &settings_;
+    miColor sum_ = {0.0f, 0.0f, 0.0f, 0.0f};
+};
+
+class EnvironmentSum : public ColourSum {
+public:
+    using ColourSum::ColourSum;
+
+    void add_sample(miState *state, miVector &direction)
+    {
+        // The environment first, then the probe. A host that leaves the colour
+        // unfilled repeats the previous one, or black for the first sample.
+        mi_trace_environment(&environment_, state, &direction);
+        const miColor c = blend(classify_sample(state, direction, settings_), settings_.bright,
+                                settings_.dark);
+        const miColor &e = environment_;
+        add(sum_, {c.r * e.r, c.g * e.g, c.b * e.b, c.a * e.a});
+    }
+
+private:
+    miColor environment_ = {0.0f, 0.0f, 0.0f, 0.0f};
+};
+
+class BentNormalSum {
+public:
+    explicit BentNormalSum(const EstimatorSettings &settings) : settings_(settings) {}
+
+    void add_sample(miState *state, miVector &d)
+    {
+        const SampleOcclusion occlusion = classify_sample(state, d, settings_);
+        switch (occlusion.exposure) {
+        case Exposure::open:
+            direction_.x += d.x;
+            direction_.y += d.y;
+            direction_.z += d.z;
+            weight_ += 1.0f;
+            break;
+        case Exposure::closed:
+            break;
+        case Exposure::partial: {
+            const float w = 1.0f - occlusion.k;
+            direction_.x += d.x * w;
+            direction_.y += d.y * w;
+            direction_.z += d.z * w;
+            weight_ += w;
+            break;
+        }
+        }
+    }
+
+    // The normalised open direction with the open fraction in alpha. With no
+    // open direction to normalise, the sampling axis stands in for it.
+    miColor mean(int count) const
+    {
+        const miVector &d = direction_;
+        const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        const float open_fraction = weight_ / static_cast<float>(count);
+        if (length == 0.0f) {
+            const miVector &m = settings_.axis;
+            return {m.x, m.y, m.z, open_fraction};
+        }
+        const double l = length;
+        return {static_cast<float>(d.x / l), static_cast<float>(d.y / l),
+                static_cast<float>(d.z / l), open_fraction};
+    }
+
+private:
+    const EstimatorSettings &settings_;
+    miVector direction_ = {0.0f, 0.0f, 0.0f};
+    float weight_ = 0.0f;
+};
+
+template <typename Sum>
+void run_sampling_loop(miColor *result, miState *state, const EstimatorSettings &settings,
+                       int samples)
+{
+    Sum sum(settings);
+    int counter = 0;
+    int count = samples;
+    double sample[2] = {0.0, 0.0};
+    while (mi_sample(sample, &counter, state, 2, &count)) {
+        miVector direction = sample_direction(sample, settings.spread);
+        sum.add_sample(state, direction);
+    }
+    // A host that delivered no sample leaves nothing to average.
+    *result = counter == 0 ? settings.bright : sum.mean(counter);
+}
+
+}  // namespace
+
+void estimate_occlusion(miColor *result, miState *state, OutputMode mode,
+                        const EstimatorSettings &settings, int samples)
+{
+    switch (mode) {
+    case OutputMode::colour:
+        run_sampling_loop<ColourSum>(result, state, settings, samples);
+        break;
+    case OutputMode::environment:
+        run_sampling_loop<EnvironmentSum>(result, state, settings, samples);
+        break;
+    case OutputMode::bent_normal:
+        run_sampling_loop<BentNormalSum>(result, state, settings, samples);
+        break;
+    }
+}

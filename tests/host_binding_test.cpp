@@ -1,0 +1,156 @@
+// The library's boundary: the host module it binds its host functions in, the
+// messages of a failed lookup, and the companion exports.
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "tests/scripted_host.h"
+
+// Every dlsym of this process passes through here, the library's included,
+// so a test can count the library's lookups by name.
+namespace {
+std::map<std::string, int> *counted_lookups = nullptr;
+}
+
+extern "C" void *dlsym(void *module, const char *name) noexcept
+{
+    using Dlsym = void *(*)(void *, const char *);
+    static const Dlsym system_dlsym = [] {
+        void *found = dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34");
+        return reinterpret_cast<Dlsym>(found ? found : dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
+    }();
+    if (counted_lookups)
+        ++(*counted_lookups)[name];
+    return system_dlsym(module, name);
+}
+
+namespace {
+
+std::string low_bits_in_hex(void *module)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(
+                      reinterpret_cast<std::uintptr_t>(module))));
+    return text;
+}
+
+class HostBinding : public ScriptedShading {};
+
+TEST_F(HostBinding, LooksEachFunctionUpOnceAndRemembersIt)
+{
+    std::map<std::string, int> lookups;
+    counted_lookups = &lookups;
+    params.environment = 1;
+    attach(params.bright, params.bright);
+    host.samples = {{0.1, 0.2}, {0.3, 0.4}};
+    testing::internal::CaptureStderr();
+    shade();
+    shade();
+    const std::string messages = testing::internal::GetCapturedStderr();
+    counted_lookups = nullptr;
+
+    EXPECT_EQ(lookups, (std::map<std::string, int>{{"mi_phen_eval", 1},
+                                                    {"mi_ray_falloff", 1},
+                                                    {"mi_sample", 1},
+                                                    {"mi_trace_environment", 1},
+                                                    {"mi_trace_probe", 1}}));
+    EXPECT_EQ(messages, "");
+}
+
+TEST_F(HostBinding, ANewModuleHandleBindsEveryFunctionAfresh)
+{
+    void *alternate = load_module(ALTERNATE_HOST_LIBRARY);
+    ASSERT_NE(alternate, nullptr);
+    const int &alternate_calls = *static_cast<int *>(dlsym(alternate, "alternate_host_calls"));
+    host.samples = {{0.1, 0.2}};
+    shade();
+    EXPECT_EQ(host.events, "FSPSF");
+
+    umbrex_library().set_module_handle(alternate);
+    host.events.clear();
+    shade();
+    EXPECT_EQ(host.events, "");
+    EXPECT_EQ(alternate_calls, 3);  // falloff, sample, falloff
+
+    umbrex_library().set_module_handle(own_module());
+    shade();
+    EXPECT_EQ(host.events, "FSPSF");
+    EXPECT_EQ(alternate_calls, 3);
+}
+
+// A module without the host functions: each use reports the failed lookup and
+// tries again next time; the shader reads its parameters in place, gets no
+// sample and answers bright, without calling through a null address.
+TEST_F(HostBinding, AModuleWithoutTheFunctionsGetsMessagesAndBright)
+{
+    void *unrelated = load_module("libm.so.6");
+    ASSERT_NE(unrelated, nullptr);
+    umbrex_library().set_module_handle(unrelated);
+    params.bright = {0.5f, 0.25f, 0.125f, 1.0f};
+    attach(params.bright, miColor{1.0f, 0.0f, 0.0f, 1.0f});
+    host.samples = {{0.1, 0.2}};
+
+    testing::internal::CaptureStderr();
+    const miColor result = shade();
+    const std::string messages = testing::internal::GetCapturedStderr();
+
+    EXPECT_TRUE(same_colour(result, {0.5f, 0.25f, 0.125f, 1.0f}));
+    EXPECT_EQ(host.events, "");
+    const std::string handle = low_bits_in_hex(unrelated);
+    const std::regex expected("dlsym failed on \"mi_phen_eval\" \\(handle: " + handle +
+                              " error: -?[0-9]+\\)\n"
+                              "dlsym failed on \"mi_ray_falloff\" \\(handle: " + handle +
+                              " error: -?[0-9]+\\)\n"
+                              "dlsym failed on \"mi_sample\" \\(handle: " + handle +
+                              " error: -?[0-9]+\\)\n"
+                              "dlsym failed on \"mi_ray_falloff\" \\(handle: " + handle +
+                              " error: -?[0-9]+\\)\n");
+    EXPECT_TRUE(std::regex_match(messages, expected)) << messages;
+}
+
+// Before any handle the binding says so and still looks up with the null
+// handle, which here searches the whole process and finds this host.
+TEST_F(HostBinding, UseBeforeAnyHandleSaysSoAndStillLooksUp)
+{
+    const ShaderLibrary fresh = fresh_umbrex_library();
+    host.samples = {{0.1, 0.2}, {0.3, 0.4}};
+    miColor result{};
+    testing::internal::CaptureStderr();
+    fresh.shade(&result, &state, &params);
+    const std::string messages = testing::internal::GetCapturedStderr();
+
+    // One message for each function's first use: falloff, sample, probe.
+    EXPECT_EQ(messages, "DYNLOAD: dl_handle null\n"
+                        "DYNLOAD: dl_handle null\n"
+                        "DYNLOAD: dl_handle null\n");
+    EXPECT_EQ(host.events, "FSPSPSF");
+    EXPECT_TRUE(same_colour(result, params.bright));
+}
+
+TEST(LifecycleExports, ReportVersionOneAndDeclinePerInstanceInit)
+{
+    const ShaderLibrary &library = umbrex_library();
+    EXPECT_EQ(library.version(), 1);
+
+    miState state{};
+    Umbrex_params params{};
+    miBoolean init_request = 7;
+    library.init(&state, nullptr, &init_request);
+    EXPECT_EQ(init_request, miFALSE);
+
+    init_request = 7;
+    library.init(&state, &params, &init_request);
+    EXPECT_EQ(init_request, 7);
+
+    library.init(&state, nullptr, nullptr);  // no request to write: nothing happens
+    library.exit(&state, &params);
+    library.exit(&state, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The directions the shader hands to the probe: its axis from the normal and
+// the bias, its spread, and one direction per sample, bit for bit.
+
+#include <cmath>
+
+#include "tests/reference_shading.h"
+#include "tests/scripted_host.h"
+
+namespace {
+
+class SamplingDirections : public ScriptedShading {
+protected:
+    // Shades with one sample per pair and returns the directions probed.
+    std::vector<miVector> probe_directions(const std::vector<std::array<double, 2>> &samples)
+    {
+        host.forget_calls();
+        host.samples = samples;
+        shade();
+        EXPECT_EQ(host.probe_directions.size(), samples.size());
+        return host.probe_directions;
+    }
+
+    const std::vector<std::array<double, 2>> grid = {
+        {0.0, 0.0},  {0.1, 0.9},   {0.25, 0.75}, {0.5, 0.5},  {0.62, 0.37},
+        {0.75, 0.2}, {0.93, 0.04}, {1.0, 0.5},   {0.33, 0.999}};
+};
+
+TEST_F(SamplingDirections, FollowTheSphereScaledBySpreadAndOffsetAlongTheNormal)
+{
+    state.normal = {0.6f, 0.0f, 0.8f};
+    for (float spread : {90.0f, 45.0f, 180.0f, 270.0f, 1.0f}) {
+        params.spread = spread;
+        const auto directions = probe_directions(grid);
+        for (std::size_t i = 0; i < directions.size(); ++i)
+            EXPECT_TRUE(same_vector(directions[i], reference_direction(grid[i][0], grid[i][1],
+                                                                       spread, state.normal)))
+                << "spread " << spread << ", sample " << i;
+    }
+}
+
+TEST_F(SamplingDirections, HandWorkedSamplesOverTheWholeSphere)
+{
+    params.spread = 180.0f;
+    state.normal = {0.0f, 1.0f, 0.0f};  // no part in the direction at 180 degrees
+    const auto d = probe_directions({{0.5, 0.0}, {0.0, 0.3}, {1.0, 0.7}, {0.75, 0.5}, {0.5, 0.125}});
+    EXPECT_TRUE(same_vector(d[0], {1.0f, 0.0f, 0.0f}));
+    EXPECT_TRUE(same_vector(d[1], {0.0f, 0.0f, -1.0f}));
+    EXPECT_TRUE(same_vector(d[2], {0.0f, 0.0f, 1.0f}));
+    // z = 0.5, r = sqrt(0.75), phi = pi: (-r, sin(pi) r, 0.5), where the
+    // double sin(pi) is 1.2246467991473532e-16.
+    EXPECT_TRUE(same_vector(d[3], {-0.8660254f, float(1.2246467991473532e-16 * 0.8660254037844386),
+                                   0.5f}));
+    // On the equator at an eighth of a turn.
+    EXPECT_TRUE(same_vector(d[4], {0.70710677f, 0.70710677f, 0.0f}));
+}
+
+TEST_F(SamplingDirections, ZeroSpreadLooksAlongTheUnbiasedNormalAsGiven)
+{
+    params.spread = 0.0f;
+    state.normal = {0.0f, 0.0f, 2.0f};  // not of unit length, and used so
+    for (const miVector &d : probe_directions(grid))
+        EXPECT_TRUE(same_vector(d, {0.0f, 0.0f, 2.0f}));
+}
+
+TEST_F(SamplingDirections, BiasPullsTheAxisAndRenormalisesIt)
+{
+    params.spread = 0.0f;
+    state.normal = {0.0f, 0.0f, 1.0f};
+
+    params.bias = 1.0f;
+    params.bias_direction = {0.0f, 2.0f, 0.0f};
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 1.0f, 0.0f}));
+
+    params.bias = 0.25f;
+    params.bias_direction = {1.0f, 0.0f, 0.0f};
+    const miVector pulled = reference_axis(state.normal, params.bias_direction, 0.25f);
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], pulled));
+
+    // The pulled axis is the base of every direction at other spreads too.
+    params.spread = 90.0f;
+    const auto d = probe_directions(grid);
+    for (std::size_t i = 0; i < d.size(); ++i)
+        EXPECT_TRUE(same_vector(d[i], reference_direction(grid[i][0], grid[i][1], 90.0f, pulled)));
+}
+
+TEST_F(SamplingDirections, ABiasThatCancelsTheNormalLeavesTheZeroAxis)
+{
+    params.spread = 0.0f;
+    params.bias = 1.0f;
+    params.bias_direction = {0.0f, 0.0f, 0.0f};
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 0.0f, 0.0f}));
+
+    // Half way to the opposite of the normal: every direction is the sphere
+    // point scaled by the spread.
+    params.spread = 90.0f;
+    params.bias = 0.5f;
+    params.bias_direction = {0.0f, 0.0f, -1.0f};
+    const auto d = probe_directions(grid);
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        const miVector p = reference_sphere_point(grid[i][0], grid[i][1]);
+        EXPECT_TRUE(same_vector(d[i], {p.x * 0.5f + 0.0f, p.y * 0.5f + 0.0f, p.z * 0.5f + 0.0f}));
+    }
+}
+
+}  // namespace

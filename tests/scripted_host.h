@@ -1,0 +1,109 @@
+// A host whose answers are scripted by the test and which records every call
+// the shader makes, with its arguments, in order.
+#ifndef UMBREX_TESTS_SCRIPTED_HOST_H
+#define UMBREX_TESTS_SCRIPTED_HOST_H
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "shader/umbrex_params.h"
+#include "tests/shader_library.h"
+
+// A shader instance as the host lays it out: the parameter record followed by
+// one attachment flag per 4-byte word of it, found ghost_offs bytes beyond.
+struct ShaderInstance {
+    Umbrex_params params;
+    unsigned char gap[12];
+    int attached[sizeof(Umbrex_params) / 4];
+};
+constexpr int instance_ghost_offs = offsetof(ShaderInstance, attached);
+
+struct SampleCall {
+    int *counter;
+    int counter_value;
+    miState *state;
+    unsigned dimension;
+    int count;
+};
+
+struct ScriptedHost {
+    // What the host answers.
+    std::vector<std::array<double, 2>> samples;       // the sampler's pairs, in order
+    std::vector<std::optional<double>> probe_hits;    // per probe: hit distance; none or beyond: miss
+    std::vector<miColor> environment_colours;         // per lookup; beyond: left unfilled
+    std::map<std::size_t, std::array<unsigned char, 16>> attached_values;  // by record offset
+    bool phen_eval_answers_null = false;
+    double falloff_start = 7.0;  // the host's falloff distances in force
+    double falloff_stop = 11.0;
+
+    // What the shader asked, in order. `events` holds one letter a call:
+    // A mi_phen_eval, F mi_ray_falloff, S mi_sample, E mi_trace_environment,
+    // P mi_trace_probe.
+    std::string events;
+    std::vector<std::size_t> parameter_reads;  // record offsets
+    std::vector<std::array<double, 2>> falloff_calls;
+    std::vector<SampleCall> sample_calls;
+    std::vector<miVector> probe_directions;
+    std::vector<const miVector *> probe_origins;
+    std::vector<miVector> environment_directions;
+
+    const Umbrex_params *record = nullptr;
+
+    // Forgets what was asked, keeping the script.
+    void forget_calls()
+    {
+        events.clear();
+        parameter_reads.clear();
+        falloff_calls.clear();
+        sample_calls.clear();
+        probe_directions.clear();
+        probe_origins.clear();
+        environment_directions.clear();
+    }
+};
+
+// The host the exported host functions serve; null answers every call with 0.
+extern ScriptedHost *active_host;
+
+// One shading call's world: a host, a shader instance with usable defaults,
+// and a state whose child receives the probe's hits.
+class ScriptedShading : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Calls the shader through the loaded library; checks it returns 1.
+    miColor shade();
+
+    // Attaches a parameter: its value then comes from the host, not the record.
+    template <typename T>
+    void attach(T &field, const T &value)
+    {
+        const std::size_t offset = reinterpret_cast<const unsigned char *>(&field) -
+                                   reinterpret_cast<const unsigned char *>(&instance.params);
+        instance.attached[offset / 4] = 1;
+        std::memcpy(host.attached_values[offset].data(), &value, sizeof value);
+    }
+
+    ScriptedHost host;
+    ShaderInstance instance{};
+    Umbrex_params &params = instance.params;
+    miShaderRecord shader_record{instance_ghost_offs};
+    miState child{};
+    miState state{};
+};
+
+// Bitwise equality of floats, so that -0 and NaN payloads count.
+testing::AssertionResult same_bits(float actual, float expected);
+testing::AssertionResult same_colour(const miColor &actual, const miColor &expected);
+testing::AssertionResult same_vector(const miVector &actual, const miVector &expected);
+
+#endif
