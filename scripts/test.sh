@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Builds the shader library and its tests in build/ and runs every test.
+# Builds the shader library for Linux (build/) and for 64-bit Windows
+# (build-win64/, cross-built with MinGW-w64), and runs every test: the Linux
+# tests, the same scripted-host tests against the DLL under Wine, and the
+# comparison of the two builds' results.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
-require_packages cmake make g++ binutils libgtest-dev
+require_packages cmake make g++ binutils libgtest-dev googletest g++-mingw-w64-x86-64 wine64
 
-cmake -S . -B build -DBUILD_TESTING=ON
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+jobs=$(nproc)
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake --build build-win64 -j"$jobs"
+cmake -S . -B build -DBUILD_TESTING=ON -DUMBREX_WIN64_BUILD="$PWD/build-win64"
+cmake --build build -j"$jobs"
+
+ctest --test-dir build-win64 --output-on-failure -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"

@@ -2,21 +2,19 @@
 // can tell which module the library's binding reaches.
 
 #include "host/host_interface.h"
+#include "tests/shader_library.h"
 
-extern "C" {
+TEST_HOST_EXPORT int alternate_host_calls;
+int alternate_host_calls = 0;
 
-__attribute__((visibility("default"))) int alternate_host_calls = 0;
-
-__attribute__((visibility("default"))) miBoolean mi_ray_falloff(miState *, double *, double *)
+TEST_HOST_EXPORT miBoolean mi_ray_falloff(miState *, double *, double *)
 {
     ++alternate_host_calls;
     return miTRUE;
 }
 
-__attribute__((visibility("default"))) miBoolean mi_sample(double *, int *, miState *,
-                                                           unsigned short, int *)
+TEST_HOST_EXPORT miBoolean mi_sample(double *, int *, miState *, unsigned short, int *)
 {
     ++alternate_host_calls;
     return miFALSE;
-}
 }

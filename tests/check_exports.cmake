@@ -1,12 +1,27 @@
-# Fails unless LIBRARY's dynamic symbol table defines exactly the five names
-# the host looks up.
-execute_process(COMMAND nm -D --defined-only --format=posix ${LIBRARY}
-  OUTPUT_VARIABLE table RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "nm could not read ${LIBRARY}")
+# Fails unless LIBRARY exports exactly the five names the host looks up and,
+# for a Windows DLL, imports from system DLLs alone.
+if(LIBRARY MATCHES "\\.dll$")
+  execute_process(COMMAND x86_64-w64-mingw32-objdump -p ${LIBRARY}
+    OUTPUT_VARIABLE table RESULT_VARIABLE status)
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" export_table "${table}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z0-9_@]+" names "${export_table}")
+  list(TRANSFORM names REPLACE "^\\[ *[0-9]+\\] " "")
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${table}")
+  list(TRANSFORM imports REPLACE "^DLL Name: " "")
+  foreach(import IN LISTS imports)
+    if(NOT import MATCHES "^(KERNEL32|msvcrt)\\.dll$")
+      message(FATAL_ERROR "${LIBRARY} depends on ${import}, which does not come with Windows")
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND nm -D --defined-only --format=posix ${LIBRARY}
+    OUTPUT_VARIABLE table RESULT_VARIABLE status)
+  string(REGEX MATCHALL "(^|\n)[^ \n]+" names "${table}")
+  list(TRANSFORM names STRIP)
 endif()
-string(REGEX MATCHALL "(^|\n)[^ \n]+" names "${table}")
-list(TRANSFORM names STRIP)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot read the symbol table of ${LIBRARY}")
+endif()
 list(SORT names)
 set(expected Umbrex Umbrex_exit Umbrex_init Umbrex_version miSetModuleHandle)
 if(NOT names STREQUAL expected)

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "tests/reference_shading.h"
-#include "tests/scripted_host.h"
+#include "tests/scripted_shading.h"
 
 namespace {
 

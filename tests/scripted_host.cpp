@@ -1,15 +1,15 @@
 #include "tests/scripted_host.h"
 
-#include <cmath>
-#include <cstdint>
+#include "tests/shader_library.h"
+
+#include <utility>
 
 ScriptedHost *active_host = nullptr;
 
 // The host functions, exported from this executable for the library's binding
 // to find.
-extern "C" {
 
-void *mi_phen_eval(miState *, void *param)
+TEST_HOST_EXPORT void *mi_phen_eval(miState *, void *param)
 {
     ScriptedHost *host = active_host;
     if (!host)
@@ -23,7 +23,7 @@ void *mi_phen_eval(miState *, void *param)
     return host->attached_values[offset].data();
 }
 
-miBoolean mi_sample(double *sample, int *counter, miState *state, unsigned short dimension,
+TEST_HOST_EXPORT miBoolean mi_sample(double *sample, int *counter, miState *state, unsigned short dimension,
                     int *count)
 {
     ScriptedHost *host = active_host;
@@ -40,7 +40,7 @@ miBoolean mi_sample(double *sample, int *counter, miState *state, unsigned short
     return miTRUE;
 }
 
-miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
+TEST_HOST_EXPORT miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
 {
     ScriptedHost *host = active_host;
     if (!host)
@@ -55,7 +55,7 @@ miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
     return miTRUE;
 }
 
-miBoolean mi_trace_environment(miColor *result, miState *, miVector *direction)
+TEST_HOST_EXPORT miBoolean mi_trace_environment(miColor *result, miState *, miVector *direction)
 {
     ScriptedHost *host = active_host;
     if (!host)
@@ -68,7 +68,7 @@ miBoolean mi_trace_environment(miColor *result, miState *, miVector *direction)
     return miTRUE;
 }
 
-miBoolean mi_ray_falloff(miState *, double *start, double *stop)
+TEST_HOST_EXPORT miBoolean mi_ray_falloff(miState *, double *start, double *stop)
 {
     ScriptedHost *host = active_host;
     if (!host)
@@ -79,77 +79,4 @@ miBoolean mi_ray_falloff(miState *, double *start, double *stop)
     std::swap(host->falloff_stop, *stop);
     return miTRUE;
 }
-}
 
-void ScriptedShading::SetUp()
-{
-    params.bright = {1.0f, 1.0f, 1.0f, 1.0f};
-    params.dark = {0.0f, 0.0f, 0.0f, 0.0f};
-    params.trace = 1;
-    params.spread = 90.0f;
-    params.samples = 4;
-    params.falloff_start = 0.0f;
-    params.falloff_stop = 10.0f;
-    params.falloff = 1.0f;
-
-    state.type = 0;
-    state.point = {1.0f, 2.0f, 3.0f};
-    state.normal = {0.0f, 0.0f, 1.0f};
-    state.child = &child;
-    state.shader = &shader_record;
-
-    host.record = &params;
-    active_host = &host;
-    umbrex_library().set_module_handle(own_module());
-}
-
-void ScriptedShading::TearDown()
-{
-    active_host = nullptr;
-}
-
-miColor ScriptedShading::shade()
-{
-    miColor result = {-1.0f, -1.0f, -1.0f, -1.0f};
-    EXPECT_EQ(umbrex_library().shade(&result, &state, &params), miTRUE);
-    return result;
-}
-
-testing::AssertionResult same_bits(float actual, float expected)
-{
-    std::uint32_t a, e;
-    std::memcpy(&a, &actual, sizeof a);
-    std::memcpy(&e, &expected, sizeof e);
-    if (a == e)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << actual << " (0x" << std::hex << a << ") is not "
-                                       << expected << " (0x" << e << ")";
-}
-
-namespace {
-
-testing::AssertionResult same_components(const float *actual, const float *expected,
-                                         const char *names)
-{
-    for (int i = 0; names[i]; ++i) {
-        if (testing::AssertionResult same = same_bits(actual[i], expected[i]); !same)
-            return testing::AssertionFailure() << names[i] << ": " << same.message();
-    }
-    return testing::AssertionSuccess();
-}
-
-}  // namespace
-
-testing::AssertionResult same_colour(const miColor &actual, const miColor &expected)
-{
-    const float a[] = {actual.r, actual.g, actual.b, actual.a};
-    const float e[] = {expected.r, expected.g, expected.b, expected.a};
-    return same_components(a, e, "rgba");
-}
-
-testing::AssertionResult same_vector(const miVector &actual, const miVector &expected)
-{
-    const float a[] = {actual.x, actual.y, actual.z};
-    const float e[] = {expected.x, expected.y, expected.z};
-    return same_components(a, e, "xyz");
-}

@@ -3,8 +3,6 @@
 #ifndef UMBREX_TESTS_SCRIPTED_HOST_H
 #define UMBREX_TESTS_SCRIPTED_HOST_H
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -15,7 +13,6 @@
 
 #include "host/host_interface.h"
 #include "shader/umbrex_params.h"
-#include "tests/shader_library.h"
 
 // A shader instance as the host lays it out: the parameter record followed by
 // one attachment flag per 4-byte word of it, found ghost_offs bytes beyond.
@@ -72,38 +69,5 @@ struct ScriptedHost {
 
 // The host the exported host functions serve; null answers every call with 0.
 extern ScriptedHost *active_host;
-
-// One shading call's world: a host, a shader instance with usable defaults,
-// and a state whose child receives the probe's hits.
-class ScriptedShading : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Calls the shader through the loaded library; checks it returns 1.
-    miColor shade();
-
-    // Attaches a parameter: its value then comes from the host, not the record.
-    template <typename T>
-    void attach(T &field, const T &value)
-    {
-        const std::size_t offset = reinterpret_cast<const unsigned char *>(&field) -
-                                   reinterpret_cast<const unsigned char *>(&instance.params);
-        instance.attached[offset / 4] = 1;
-        std::memcpy(host.attached_values[offset].data(), &value, sizeof value);
-    }
-
-    ScriptedHost host;
-    ShaderInstance instance{};
-    Umbrex_params &params = instance.params;
-    miShaderRecord shader_record{instance_ghost_offs};
-    miState child{};
-    miState state{};
-};
-
-// Bitwise equality of floats, so that -0 and NaN payloads count.
-testing::AssertionResult same_bits(float actual, float expected);
-testing::AssertionResult same_colour(const miColor &actual, const miColor &expected);
-testing::AssertionResult same_vector(const miVector &actual, const miVector &expected);
 
 #endif

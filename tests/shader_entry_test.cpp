@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/scripted_host.h"
+#include "tests/scripted_shading.h"
 
 namespace {
 
