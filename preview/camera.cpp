@@ -1,0 +1,60 @@
+#include "preview/camera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "preview/value_parsing.h"
+
+namespace {
+constexpr float degrees = 3.14159265358979f / 180.0f;
+}
+
+Vec3 Camera::ray_direction(double x, double y, int width, int height) const
+{
+    const Vec3 forward = normalized(target - eye);
+    Vec3 right = normalized(cross(forward, {0.0f, 1.0f, 0.0f}));
+    if (length(right) == 0.0f)  // looking straight up or down
+        right = {1.0f, 0.0f, 0.0f};
+    const Vec3 up = cross(right, forward);
+    const float half_height = std::tan(fov_degrees * degrees * 0.5f);
+    const float half_width = half_height * static_cast<float>(width) / static_cast<float>(height);
+    const auto sx = static_cast<float>((x / width) * 2.0 - 1.0);
+    const auto sy = static_cast<float>(1.0 - (y / height) * 2.0);
+    return normalized(forward + right * (sx * half_width) + up * (sy * half_height));
+}
+
+Camera default_scene_camera()
+{
+    return {{4.4f, 4.8f, 6.2f}, {0.5f, 0.2f, 0.1f}, 36.0f};
+}
+
+Camera framing_camera(const Bounds &bounds, float aspect)
+{
+    Camera camera;
+    camera.fov_degrees = 40.0f;
+    camera.target = bounds.centre();
+    const float radius = std::max(bounds.diagonal() * 0.5f, 1e-3f);
+    const float half_fov = camera.fov_degrees * degrees * 0.5f;
+    const float fit = std::min(half_fov, std::atan(std::tan(half_fov) * aspect));
+    const float distance = radius / std::sin(fit);
+    camera.eye = camera.target + normalized({0.55f, 0.45f, 1.0f}) * distance;
+    return camera;
+}
+
+Camera parse_camera(const std::string &text)
+{
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+        throw std::invalid_argument("expected eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees");
+    const auto eye = parse_floats(text.substr(0, first), 3, "the eye");
+    const auto target = parse_floats(text.substr(first + 1, second - first - 1), 3, "the target");
+    const auto fov = parse_floats(text.substr(second + 1), 1, "the field of view");
+    Camera camera{{eye[0], eye[1], eye[2]}, {target[0], target[1], target[2]}, fov[0]};
+    if (!(camera.fov_degrees > 0.0f && camera.fov_degrees < 180.0f))
+        throw std::invalid_argument("the field of view must lie between 0 and 180 degrees");
+    if (length(camera.target - camera.eye) == 0.0f)
+        throw std::invalid_argument("the eye and the target are the same point");
+    return camera;
+}

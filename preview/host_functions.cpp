@@ -1,0 +1,82 @@
+// The host functions the shader binds to by name: exported from the
+// umbrex-render executable, which hands itself to the library as the host
+// module.
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "preview/sampler.h"
+#include "preview/shading_state.h"
+
+#define HOST_FUNCTION extern "C" __attribute__((visibility("default")))
+
+// An attached parameter's value at the shaded point; any other is read in place.
+HOST_FUNCTION void *mi_phen_eval(miState *state, void *param)
+{
+    ShadingState &s = shading_state(state);
+    const auto offset = static_cast<const unsigned char *>(param) - s.frame->record;
+    const auto word = static_cast<std::size_t>(offset / 4);
+    if (offset < 0 || word >= s.frame->attachments.size() || !s.frame->attachments[word] ||
+        word >= std::size(s.attached_values))
+        return param;
+    const Vec3 point = {state->point.x, state->point.y, state->point.z};
+    const Vec3 normal = {state->normal.x, state->normal.y, state->normal.z};
+    s.frame->attachments[word]->evaluate(point, normal, s.attached_values[word]);
+    return s.attached_values[word];
+}
+
+// Sample *counter of *count for this pixel, in one or two dimensions.
+HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
+                                  unsigned short dimension, int *count)
+{
+    if (*counter < 0 || *counter >= *count || dimension < 1 || dimension > 2)
+        return miFALSE;
+    double point[2];
+    sobol_point(static_cast<std::uint32_t>(*counter), shading_state(state).sample_seed, point);
+    for (unsigned short i = 0; i < dimension; ++i)
+        sample[i] = point[i];
+    ++*counter;
+    return miTRUE;
+}
+
+// A probe from origin along direction (any length), no farther than the
+// falloff stop when one is set.
+HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
+{
+    ShadingState &s = shading_state(state);
+    const Vec3 d = normalized({direction->x, direction->y, direction->z});
+    if (!(length(d) > 0.5f))  // zero, or not finite
+        return miFALSE;
+    ++s.probe_rays;
+
+    // Start off the surface on the side the probe leaves by, so it cannot
+    // hit the triangle it starts on.
+    const Vec3 &n = s.geometric_normal;
+    const float side = dot(d, n) >= 0.0f ? s.frame->self_hit_offset : -s.frame->self_hit_offset;
+    const Vec3 start = Vec3{origin->x, origin->y, origin->z} + n * side;
+    float reach = std::numeric_limits<float>::infinity();
+    if (s.falloff_stop > 0.0 && s.falloff_stop > s.falloff_start)
+        reach = static_cast<float>(s.falloff_stop);
+
+    RayHit hit;
+    if (!s.frame->tracer->intersect(start, d, reach, hit))
+        return miFALSE;
+    state->child->dist = hit.distance;
+    return miTRUE;
+}
+
+HOST_FUNCTION miBoolean mi_trace_environment(miColor *result, miState *state, miVector *direction)
+{
+    *result = shading_state(state).frame->environment->lookup({direction->x, direction->y, direction->z});
+    return miTRUE;
+}
+
+// Swaps the falloff distances in force with the caller's.
+HOST_FUNCTION miBoolean mi_ray_falloff(miState *state, double *start, double *stop)
+{
+    ShadingState &s = shading_state(state);
+    std::swap(s.falloff_start, *start);
+    std::swap(s.falloff_stop, *stop);
+    return miTRUE;
+}

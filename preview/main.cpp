@@ -1,0 +1,193 @@
+// umbrex-render: a preview host. It loads the shader library as the renderer
+// does, reads the shader's declaration for its parameters, and renders a scene
+// with the shader at every visible point.
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "preview/attachments.h"
+#include "preview/camera.h"
+#include "preview/environment.h"
+#include "preview/image_output.h"
+#include "preview/parameter_record.h"
+#include "preview/ray_tracer.h"
+#include "preview/renderer.h"
+#include "preview/scene.h"
+#include "preview/shader_declaration.h"
+#include "preview/shader_loader.h"
+#include "preview/value_parsing.h"
+
+namespace {
+
+struct Options {
+    std::string scene;
+    std::string camera;
+    int width = 640;
+    int height = 360;
+    int aa = 1;
+    std::vector<std::string> sets;
+    std::vector<std::string> attachments;
+    std::string environment;
+    std::string output = "umbrex.png";
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::string library;
+    std::string declaration;
+};
+
+// The folder of this executable, where the build puts the library and the
+// declaration beside it.
+std::filesystem::path program_folder()
+{
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::current_path() : self.parent_path();
+}
+
+Environment make_environment(const std::string &text)
+{
+    if (text.empty())
+        return Environment::sky();
+    std::string extension = std::filesystem::path(text).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".hdr")
+        return Environment::image(text);
+    const auto commas = std::count(text.begin(), text.end(), ',');
+    const std::vector<float> v =
+        parse_floats(text, commas == 0 ? 1 : static_cast<std::size_t>(commas + 1),
+                     "--environment (a grey level, r,g,b, r,g,b,a or a .hdr file)");
+    if (v.size() == 1)
+        return Environment::constant({v[0], v[0], v[0], 1.0f});
+    if (v.size() == 3 || v.size() == 4)
+        return Environment::constant({v[0], v[1], v[2], v.size() == 4 ? v[3] : 1.0f});
+    throw std::invalid_argument("--environment takes a grey level, r,g,b, r,g,b,a or a .hdr file");
+}
+
+// A parameter's current value, or `otherwise` when the declaration lacks it.
+float parameter_value(const ParameterRecord &record, const ShaderDeclaration &declaration,
+                      const char *name, float otherwise)
+{
+    const DeclaredParameter *p = declaration.find(name);
+    return p ? record.value(*p)[0] : otherwise;
+}
+
+int render(const Options &options)
+{
+    check_output_path(options.output);
+
+    const std::filesystem::path beside = program_folder();
+    const ShaderDeclaration declaration = read_shader_declaration(
+        options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration);
+    ParameterRecord record(declaration);
+    for (const std::string &assignment : options.sets)
+        record.set(assignment);
+    std::vector<Attachment> attachments;
+    attachments.reserve(options.attachments.size());
+    for (const std::string &spec : options.attachments)
+        attachments.push_back(attach_parameter(spec, record));
+
+    const LoadedShader shader =
+        load_shader(options.library.empty() ? (beside / "Umbrex.so").string() : options.library);
+    const Environment environment = make_environment(options.environment);
+
+    const Mesh mesh = options.scene.empty() ? make_default_scene() : load_obj(options.scene);
+    const Bounds bounds = bounds_of(mesh);
+    const Camera camera = !options.camera.empty() ? parse_camera(options.camera)
+                          : options.scene.empty()
+                              ? default_scene_camera()
+                              : framing_camera(bounds, static_cast<float>(options.width) / options.height);
+    const RayTracer tracer(mesh);
+
+    FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
+                     std::vector<const Attachment *>(record.size() / 4, nullptr), 0.0f};
+    for (const Attachment &a : attachments)
+        frame.attachments[a.parameter->offset / 4] = &a;
+    const float extent = std::max({1.0f, std::abs(bounds.low.x), std::abs(bounds.low.y),
+                                   std::abs(bounds.low.z), std::abs(bounds.high.x),
+                                   std::abs(bounds.high.y), std::abs(bounds.high.z)});
+    frame.self_hit_offset = 1e-5f * extent;
+
+    RenderSettings settings;
+    settings.width = options.width;
+    settings.height = options.height;
+    settings.camera_rays = options.aa;
+    settings.threads = options.threads;
+    settings.show_progress = isatty(STDERR_FILENO) != 0;
+
+    // The host's calls around a frame: init for the shader as a whole, and
+    // per instance if it asks; exit in the reverse order.
+    miShaderRecord shader_record{record.ghost_offs()};
+    miState host_state{};
+    host_state.shader = &shader_record;
+    miBoolean per_instance = miFALSE;
+    shader.init(&host_state, nullptr, &per_instance);
+    if (per_instance) {
+        miBoolean unused = miFALSE;
+        shader.init(&host_state, record.fields(), &unused);
+    }
+    FrameStatistics statistics;
+    const Image image = render_frame(shader, frame, shader_record, camera, settings, statistics);
+    if (per_instance)
+        shader.exit(&host_state, record.fields());
+    shader.exit(&host_state, nullptr);
+
+    const bool bent_normals = parameter_value(record, declaration, "bent_normals", 0.0f) != 0.0f;
+    write_image(image, options.output, bent_normals ? PixelMeaning::data : PixelMeaning::colour);
+
+    std::printf("%s: %dx%d, %d samples, %llu probe rays, %.2f s, %.2f million probe rays/s\n",
+                options.output.c_str(), options.width, options.height,
+                static_cast<int>(parameter_value(record, declaration, "samples", 0.0f)),
+                static_cast<unsigned long long>(statistics.probe_rays), statistics.seconds,
+                statistics.seconds > 0.0 ? statistics.probe_rays / statistics.seconds / 1e6 : 0.0);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"umbrex-render: renders a scene with the Umbrex shader, loaded as the host loads it"};
+    Options options;
+    app.add_option("--scene", options.scene, "Wavefront OBJ scene (default: the built-in scene)");
+    app.add_option("--camera", options.camera,
+                   "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: framed on the scene)");
+    app.add_option("--width", options.width, "image width in pixels")->capture_default_str()->check(CLI::Range(1, 16384));
+    app.add_option("--height", options.height, "image height in pixels")->capture_default_str()->check(CLI::Range(1, 16384));
+    app.add_option("--aa", options.aa, "camera rays per pixel, jittered and averaged")->capture_default_str()->check(CLI::Range(1, 4096));
+    app.add_option("--set", options.sets, "name=value: a shader parameter (repeatable)");
+    app.add_option("--attach", options.attachments,
+                   "name=checker:SCALE or name=FILE.hdr: attach a parameter (repeatable)");
+    app.add_option("--environment", options.environment,
+                   "a grey level, r,g,b[,a] or a latitude-longitude .hdr (default: a sky gradient)");
+    app.add_option("--output", options.output, "the image, .png or .exr")->capture_default_str();
+    app.add_option("--threads", options.threads, "rendering threads")->capture_default_str()->check(CLI::Range(1, 1024));
+    app.add_option("--library", options.library, "the shader library (default: Umbrex.so beside this program)");
+    app.add_option("--declaration", options.declaration,
+                   "the shader declaration (default: Umbrex.mi beside this program)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError &error) {
+        std::fprintf(stderr, "umbrex-render: %s\n", error.what());
+        return 2;
+    }
+
+    try {
+        return render(options);
+    } catch (const std::invalid_argument &error) {
+        std::fprintf(stderr, "umbrex-render: %s\n", error.what());
+        return 2;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "umbrex-render: %s\n", error.what());
+        return 1;
+    }
+}

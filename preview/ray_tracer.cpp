@@ -1,0 +1,87 @@
+#include "preview/ray_tracer.h"
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+std::string device_error(RTCDevice device)
+{
+    switch (rtcGetDeviceError(device)) {
+    case RTC_ERROR_OUT_OF_MEMORY:
+        return "out of memory";
+    case RTC_ERROR_UNSUPPORTED_CPU:
+        return "this processor is not supported";
+    default:
+        return "error " + std::to_string(static_cast<int>(rtcGetDeviceError(device)));
+    }
+}
+
+}  // namespace
+
+RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
+{
+    device_ = rtcNewDevice(nullptr);
+    if (!device_)
+        throw RayTracerError("cannot start the ray tracer: " + device_error(nullptr));
+
+    scene_ = rtcNewScene(device_);
+    rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
+    RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
+    auto *vertices = static_cast<float *>(rtcSetNewGeometryBuffer(
+        geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float),
+        mesh.positions.size()));
+    auto *indices = static_cast<std::uint32_t *>(rtcSetNewGeometryBuffer(
+        geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(std::uint32_t),
+        mesh.triangles.size()));
+    if (!vertices || !indices) {
+        rtcReleaseGeometry(geometry);
+        const std::string why = device_error(device_);
+        rtcReleaseScene(scene_);
+        rtcReleaseDevice(device_);
+        throw RayTracerError("cannot hold the scene: " + why);
+    }
+    std::memcpy(vertices, mesh.positions.data(), mesh.positions.size() * sizeof(Vec3));
+    std::memcpy(indices, mesh.triangles.data(), mesh.triangles.size() * 3 * sizeof(std::uint32_t));
+    rtcCommitGeometry(geometry);
+    rtcAttachGeometry(scene_, geometry);
+    rtcReleaseGeometry(geometry);
+    rtcCommitScene(scene_);
+}
+
+RayTracer::~RayTracer()
+{
+    rtcReleaseScene(scene_);
+    rtcReleaseDevice(device_);
+}
+
+bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHit &hit) const
+{
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit query;
+    query.ray.org_x = origin.x;
+    query.ray.org_y = origin.y;
+    query.ray.org_z = origin.z;
+    query.ray.dir_x = direction.x;
+    query.ray.dir_y = direction.y;
+    query.ray.dir_z = direction.z;
+    query.ray.tnear = 0.0f;
+    query.ray.tfar = max_distance;
+    query.ray.time = 0.0f;
+    query.ray.mask = 0xFFFFFFFFu;
+    query.ray.id = 0;
+    query.ray.flags = 0;
+    query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(scene_, &context, &query);
+    if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+        return false;
+    hit.distance = query.ray.tfar;
+    hit.triangle = query.hit.primID;
+    hit.u = query.hit.u;
+    hit.v = query.hit.v;
+    hit.geometric_normal = normalized({query.hit.Ng_x, query.hit.Ng_y, query.hit.Ng_z});
+    return true;
+}

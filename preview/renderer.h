@@ -1,0 +1,31 @@
+// Rendering a frame: a camera ray through each pixel (or several, jittered),
+// the shader called at every visible point, tiles shared among threads.
+#ifndef UMBREX_PREVIEW_RENDERER_H
+#define UMBREX_PREVIEW_RENDERER_H
+
+#include <cstdint>
+
+#include "preview/camera.h"
+#include "preview/image_output.h"
+#include "preview/shader_loader.h"
+#include "preview/shading_state.h"
+
+struct RenderSettings {
+    int width = 640;
+    int height = 360;
+    int camera_rays = 1;  // per pixel; more are jittered over the pixel and averaged
+    int threads = 1;
+    bool show_progress = false;
+};
+
+struct FrameStatistics {
+    std::uint64_t probe_rays = 0;
+    double seconds = 0.0;
+};
+
+// Renders with the shader, whose parameter record and attachments the frame
+// scene points to. Pixels no camera ray hits stay (0, 0, 0, 0).
+Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
+                   const Camera &camera, const RenderSettings &settings, FrameStatistics &statistics);
+
+#endif

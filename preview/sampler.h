@@ -1,0 +1,16 @@
+// A deterministic low-discrepancy sampler: the first two dimensions of the
+// Sobol sequence, each randomised by an XOR scramble drawn from a seed, so
+// that neighbouring pixels get decorrelated point sets while each keeps the
+// sequence's stratification. The same seed gives the same points every run.
+#ifndef UMBREX_PREVIEW_SAMPLER_H
+#define UMBREX_PREVIEW_SAMPLER_H
+
+#include <cstdint>
+
+// A well-mixed 32-bit value for the given inputs.
+std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c);
+
+// Point `index` of the sequence scrambled by `seed`, in [0, 1) squared.
+void sobol_point(std::uint32_t index, std::uint32_t seed, double point[2]);
+
+#endif

@@ -1,0 +1,44 @@
+// What the preview host keeps for one shading call. The shader sees only the
+// miState at its start; the host functions find the rest behind it.
+#ifndef UMBREX_PREVIEW_SHADING_STATE_H
+#define UMBREX_PREVIEW_SHADING_STATE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "preview/attachments.h"
+#include "preview/environment.h"
+#include "preview/ray_tracer.h"
+
+// What every shading call of a frame shares, read-only.
+struct FrameScene {
+    const RayTracer *tracer;
+    const Environment *environment;
+    const unsigned char *record;                  // the shader's parameter record
+    std::vector<const Attachment *> attachments;  // by 4-byte word of the record; null if none
+    float self_hit_offset;                        // how far probes start off the surface
+};
+
+struct ShadingState {
+    miState state;  // first, so that the shader's state pointer leads here
+    miState child;
+    const FrameScene *frame;
+    Vec3 geometric_normal;  // unit, on the side the camera sees
+    double falloff_start;   // the falloff distances in force for probes
+    double falloff_stop;
+    std::uint32_t sample_seed;  // decorrelates this pixel's samples
+    std::uint64_t probe_rays;   // traced by this thread so far
+    alignas(16) float attached_values[32][4];
+};
+static_assert(std::is_standard_layout_v<ShadingState> && offsetof(ShadingState, state) == 0,
+              "a shader's state pointer must lead to its ShadingState");
+
+inline ShadingState &shading_state(miState *state)
+{
+    return *reinterpret_cast<ShadingState *>(state);
+}
+
+#endif

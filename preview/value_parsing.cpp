@@ -1,0 +1,44 @@
+#include "preview/value_parsing.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what)
+{
+    const auto fault = [&] {
+        return std::invalid_argument(what + " must be " + std::to_string(count) +
+                                     (count == 1 ? " number" : " comma-separated numbers") +
+                                     ", not \"" + text + "\"");
+    };
+    std::vector<float> values;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        char *rest = nullptr;
+        const float value = std::strtof(item.c_str(), &rest);
+        if (item.empty() || *rest != '\0' || !std::isfinite(value))
+            throw fault();
+        values.push_back(value);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (values.size() != count)
+        throw fault();
+    return values;
+}
+
+int parse_int(const std::string &text, const std::string &what)
+{
+    char *rest = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &rest, 10);
+    if (text.empty() || *rest != '\0' || errno == ERANGE || value < -2147483647L - 1 ||
+        value > 2147483647L)
+        throw std::invalid_argument(what + " must be a whole number, not \"" + text + "\"");
+    return static_cast<int>(value);
+}

@@ -1,0 +1,15 @@
+// Numbers in option values: comma-separated, finite, whole where asked.
+#ifndef UMBREX_PREVIEW_VALUE_PARSING_H
+#define UMBREX_PREVIEW_VALUE_PARSING_H
+
+#include <string>
+#include <vector>
+
+// Exactly `count` comma-separated finite numbers; throws std::invalid_argument
+// naming `what` otherwise.
+std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what);
+
+// One whole number that fits 32 bits.
+int parse_int(const std::string &text, const std::string &what);
+
+#endif
