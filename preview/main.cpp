@@ -129,14 +129,15 @@ int render(const Options &options)
     host_state.shader = &shader_record;
     miBoolean per_instance = miFALSE;
     shader.init(&host_state, nullptr, &per_instance);
+    auto *instance = static_cast<Umbrex_params *>(record.fields());
     if (per_instance) {
         miBoolean unused = miFALSE;
-        shader.init(&host_state, record.fields(), &unused);
+        shader.init(&host_state, instance, &unused);
     }
     FrameStatistics statistics;
     const Image image = render_frame(shader, frame, shader_record, camera, settings, statistics);
     if (per_instance)
-        shader.exit(&host_state, record.fields());
+        shader.exit(&host_state, instance);
     shader.exit(&host_state, nullptr);
 
     const bool bent_normals = parameter_value(record, declaration, "bent_normals", 0.0f) != 0.0f;

@@ -91,7 +91,7 @@ private:
         s_.sample_seed = seed;
 
         miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
-        shader_.shade(&result, &s_.state, const_cast<unsigned char *>(frame_.record));
+        shader_.shade(&result, &s_.state, reinterpret_cast<Umbrex_params *>(const_cast<unsigned char *>(frame_.record)));
         return result;
     }
 

@@ -27,8 +27,8 @@ std::vector<Token> tokenize(std::string_view text, const std::string &source)
         if (c == '\n') {
             ++line;
             ++i;
-        } else if (c == ' ' || c == '\t' || c == '\r') {
-            ++i;
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;  // also vertical tabs and form feeds, which end a word too
         } else if (c == '#') {
             while (i < text.size() && text[i] != '\n')
                 ++i;

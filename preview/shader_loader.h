@@ -12,11 +12,14 @@ struct ShaderLoadError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The shader's parameter record; this host lays it out from the declaration.
+struct Umbrex_params;
+
 struct LoadedShader {
-    miBoolean (*shade)(miColor *, miState *, void *);
+    miBoolean (*shade)(miColor *, miState *, Umbrex_params *);
     int (*version)();
-    miBoolean (*init)(miState *, void *, miBoolean *);
-    miBoolean (*exit)(miState *, void *);
+    miBoolean (*init)(miState *, Umbrex_params *, miBoolean *);
+    miBoolean (*exit)(miState *, Umbrex_params *);
     void (*set_module_handle)(void *);
 };
 

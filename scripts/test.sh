@@ -17,3 +17,6 @@ cmake --build build -j"$jobs"
 
 ctest --test-dir build-win64 --output-on-failure -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# Sanitizers, concurrency and fuzzing.
+bash scripts/robustness.sh

@@ -1,33 +1,11 @@
 // The library's boundary: the host module it binds its host functions in, the
 // messages of a failed lookup, and the companion exports.
 
-#include <map>
 #include <regex>
 #include <string>
 
 #include "tests/scripted_shading.h"
 
-#if !defined(_WIN32)
-#include <dlfcn.h>
-
-// Every dlsym of this process passes through here, the library's included,
-// so a test can count the library's lookups by name.
-namespace {
-std::map<std::string, int> *counted_lookups = nullptr;
-}
-
-extern "C" void *dlsym(void *module, const char *name) noexcept
-{
-    using Dlsym = void *(*)(void *, const char *);
-    static const Dlsym system_dlsym = [] {
-        void *found = dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34");
-        return reinterpret_cast<Dlsym>(found ? found : dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
-    }();
-    if (counted_lookups)
-        ++(*counted_lookups)[name];
-    return system_dlsym(module, name);
-}
-#endif
 
 namespace {
 
@@ -44,28 +22,6 @@ const char *const lookup_error = "-?[0-9]+";
 
 class HostBinding : public ScriptedShading {};
 
-#if !defined(_WIN32)
-TEST_F(HostBinding, LooksEachFunctionUpOnceAndRemembersIt)
-{
-    std::map<std::string, int> lookups;
-    counted_lookups = &lookups;
-    params.environment = 1;
-    attach(params.bright, params.bright);
-    host.samples = {{0.1, 0.2}, {0.3, 0.4}};
-    testing::internal::CaptureStderr();
-    shade();
-    shade();
-    const std::string messages = testing::internal::GetCapturedStderr();
-    counted_lookups = nullptr;
-
-    EXPECT_EQ(lookups, (std::map<std::string, int>{{"mi_phen_eval", 1},
-                                                    {"mi_ray_falloff", 1},
-                                                    {"mi_sample", 1},
-                                                    {"mi_trace_environment", 1},
-                                                    {"mi_trace_probe", 1}}));
-    EXPECT_EQ(messages, "");
-}
-#endif
 
 TEST_F(HostBinding, ANewModuleHandleBindsEveryFunctionAfresh)
 {

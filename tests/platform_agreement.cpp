@@ -11,7 +11,6 @@
 // differently, so compare allows a few units in the last place.
 
 #include <cinttypes>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,32 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/scripted_host.h"
-#include "tests/shader_library.h"
+#include "tests/varied_calls.h"
 
 namespace {
 
 constexpr int call_count = 300;
 constexpr std::int64_t ulps_allowed = 4;
-
-// A generator with the same sequence everywhere.
-class SplitMix64 {
-public:
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-    float unit_float() { return static_cast<float>(next() >> 40) * 0x1.0p-24f; }
-    float between(float low, float high) { return low + (high - low) * unit_float(); }
-    int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
-
-private:
-    std::uint64_t state_ = 0x5EED;
-};
 
 std::uint32_t bits(float value)
 {
@@ -55,67 +34,15 @@ std::uint32_t bits(float value)
     return b;
 }
 
-// One varied call: every mode, spreads, biases, and hits spread over the
-// falloff range so that many samples are partial.
-void script_call(SplitMix64 &random, ScriptedHost &host, ShaderInstance &instance, miState &state)
-{
-    Umbrex_params &p = instance.params;
-    p.bright = {random.unit_float(), random.unit_float(), random.unit_float(), 1.0f};
-    p.dark = {random.unit_float() * 0.2f, random.unit_float() * 0.2f, random.unit_float() * 0.2f,
-              random.unit_float()};
-    const int mode = random.below(3);
-    p.environment = mode == 1;
-    p.bent_normals = mode == 2;
-    p.trace = random.below(8) != 0;
-    p.spread = random.between(0.0f, 180.0f);
-    p.falloff_start = random.between(0.0f, 1.0f);
-    p.falloff_stop = p.falloff_start + random.between(0.5f, 4.0f);
-    p.falloff = random.between(0.25f, 4.0f);
-    p.bias = random.below(3) == 0 ? random.unit_float() : 0.0f;
-    p.bias_direction = {random.between(-1.0f, 1.0f), random.between(-1.0f, 1.0f),
-                        random.between(-1.0f, 1.0f)};
-    p.samples = 1 + random.below(32);
-
-    const float nx = random.between(-1.0f, 1.0f), ny = random.between(-1.0f, 1.0f);
-    const float nz = random.between(0.1f, 1.0f);
-    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    state.normal = {nx / length, ny / length, nz / length};
-
-    host = ScriptedHost{};
-    host.record = &p;
-    for (int i = 0; i < p.samples; ++i) {
-        host.samples.push_back({random.unit(), random.unit()});
-        const int kind = random.below(5);
-        if (kind == 0)
-            host.probe_hits.push_back(std::nullopt);
-        else
-            host.probe_hits.push_back(
-                static_cast<double>(random.between(0.0f, p.falloff_stop * 1.2f)));
-        host.environment_colours.push_back(
-            {random.unit_float() * 2.0f, random.unit_float() * 2.0f, random.unit_float() * 2.0f,
-             random.unit_float()});
-    }
-}
-
 int record()
 {
     const ShaderLibrary &library = umbrex_library();
     library.set_module_handle(own_module());
     SplitMix64 random;
     for (int call = 0; call < call_count; ++call) {
-        ScriptedHost host;
-        ShaderInstance instance{};
-        miShaderRecord shader_record{0};
-        miState child{};
-        miState state{};
-        state.point = {0.0f, 0.0f, 0.0f};
-        state.child = &child;
-        state.shader = &shader_record;
-        script_call(random, host, instance, state);
-        active_host = &host;
-        miColor result{};
-        library.shade(&result, &state, &instance.params);
-        active_host = nullptr;
+        VariedCall varied = varied_call(random);
+        const miColor result = shade_varied(library, varied);
+        const ScriptedHost &host = varied.host;
 
         std::printf("%08" PRIx32 " %08" PRIx32 " %08" PRIx32 " %08" PRIx32, bits(result.r),
                     bits(result.g), bits(result.b), bits(result.a));

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-ScriptedHost *active_host = nullptr;
+thread_local ScriptedHost *active_host = nullptr;
 
 // The host functions, exported from this executable for the library's binding
 // to find.

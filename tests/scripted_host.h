@@ -67,7 +67,8 @@ struct ScriptedHost {
     }
 };
 
-// The host the exported host functions serve; null answers every call with 0.
-extern ScriptedHost *active_host;
+// The host the exported host functions serve on this thread; null answers
+// every call with 0.
+extern thread_local ScriptedHost *active_host;
 
 #endif

@@ -43,9 +43,8 @@ TEST(ShaderDeclaration, TheShippedDeclarationLaysOutTheLibrarysRecord)
 
 TEST(ShaderDeclaration, ReadsTypesDefaultsCommentsAndClauses)
 {
-    const ShaderDeclaration d = parse_shader_declaration(R"(
-        # a comment
-        declare shader color "Probe" (
+    // Any white space separates words, vertical tabs and form feeds too.
+    const ShaderDeclaration d = parse_shader_declaration("# a comment\n declare\vshader\fcolor" R"( "Probe" (
             color "tint" default 0.5 0.25 1,   # alpha left out
             boolean "flag" default on,
             integer "count" default -2147483648,

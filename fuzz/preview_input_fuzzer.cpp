@@ -1,0 +1,91 @@
+// The preview host's handling of what users hand it: shader declarations,
+// --set and --attach values against them, cameras, numbers and OBJ scenes.
+// Every fault must come out as the error the program reports in one line;
+// anything else (a crash, an out-of-bounds access, another exception) is a bug.
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "preview/attachments.h"
+#include "preview/camera.h"
+#include "preview/parameter_record.h"
+#include "preview/scene.h"
+#include "preview/shader_declaration.h"
+#include "preview/value_parsing.h"
+
+namespace {
+
+void declaration_with_values(FuzzedDataProvider &input)
+{
+    const std::string text = input.ConsumeRandomLengthString(4096);
+    ShaderDeclaration declaration;
+    try {
+        declaration = parse_shader_declaration(text, "fuzz.mi");
+    } catch (const DeclarationError &) {
+        return;
+    }
+    ParameterRecord record(declaration);
+    while (input.remaining_bytes() > 0) {
+        const std::string value = input.ConsumeRandomLengthString(256);
+        try {
+            if (input.ConsumeBool())
+                record.set(value);
+            else if (value.find("checker:") != std::string::npos)  // never an image file
+                attach_parameter(value, record);
+        } catch (const std::invalid_argument &) {
+        }
+    }
+}
+
+void obj_scene(FuzzedDataProvider &input)
+{
+    static const std::string path = "/tmp/umbrex-fuzz-" + std::to_string(getpid()) + ".obj";
+    std::ofstream(path, std::ios::binary) << input.ConsumeRemainingBytesAsString();
+    try {
+        const Mesh mesh = load_obj(path);
+        if (mesh.corner_normals.size() != mesh.triangles.size())
+            std::abort();
+        for (const auto &t : mesh.triangles) {
+            for (std::uint32_t index : t) {
+                if (index >= mesh.positions.size())
+                    std::abort();
+            }
+        }
+    } catch (const SceneError &) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        declaration_with_values(input);
+        break;
+    case 1:
+        try {
+            parse_camera(input.ConsumeRemainingBytesAsString());
+        } catch (const std::invalid_argument &) {
+        }
+        break;
+    case 2:
+        try {
+            const std::string text = input.ConsumeRandomLengthString(64);
+            parse_floats(text, input.ConsumeIntegralInRange<std::size_t>(1, 4), "value");
+            parse_int(input.ConsumeRemainingBytesAsString(), "value");
+        } catch (const std::invalid_argument &) {
+        }
+        break;
+    default:
+        obj_scene(input);
+        break;
+    }
+    return 0;
+}
