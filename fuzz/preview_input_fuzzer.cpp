@@ -35,7 +35,7 @@ void declaration_with_values(FuzzedDataProvider &input)
         try {
             if (input.ConsumeBool())
                 record.set(value);
-            else if (value.find("checker:") != std::string::npos)  // never an image file
+            else if (value.find("=checker:") == value.find('='))  // never an image file
                 attach_parameter(value, record);
         } catch (const std::invalid_argument &) {
         }

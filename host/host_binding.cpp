@@ -32,13 +32,11 @@ enum HostFunctionSlot {
 std::atomic<void *> host_module_handle{nullptr};
 std::atomic<void *> host_function_table[host_function_slots];
 
-// The host's address of function `name`, looked up on first use. Null when the
-// module lacks it; the slot then stays empty, so the next use tries again.
-void *host_address(HostFunctionSlot slot, const char *name)
+// Looks function `name` up in the host module and stores the outcome in its
+// slot: null when the module lacks it, so the next use tries again. Kept out
+// of line, so that a use of a bound function is a load, a test and a jump.
+[[gnu::noinline, gnu::cold]] void *bind_host_function(HostFunctionSlot slot, const char *name)
 {
-    if (void *address = host_function_table[slot].load(std::memory_order_acquire))
-        return address;
-
     void *module = host_module_handle.load(std::memory_order_acquire);
     if (!module)
         std::fprintf(stderr, "DYNLOAD: dl_handle null\n");
@@ -54,10 +52,41 @@ void *host_address(HostFunctionSlot slot, const char *name)
     return found.address;
 }
 
-template <typename Function>
-Function *host_function(HostFunctionSlot slot, const char *name)
+const char *host_function_name(HostFunctionSlot slot)
 {
-    return reinterpret_cast<Function *>(host_address(slot, name));
+    switch (slot) {
+    case slot_mi_ray_falloff:
+        return "mi_ray_falloff";
+    case slot_mi_trace_environment:
+        return "mi_trace_environment";
+    case slot_mi_trace_probe:
+        return "mi_trace_probe";
+    case slot_mi_sample:
+        return "mi_sample";
+    case slot_mi_phen_eval:
+        return "mi_phen_eval";
+    }
+    return "";
+}
+
+// The first use of a function: bind it, then call it. A function the host
+// does not offer is not called: the answer is false (null for mi_phen_eval)
+// and every out-argument is left untouched.
+template <HostFunctionSlot slot, typename Result, typename... Args>
+[[gnu::noinline, gnu::cold]] Result bind_and_call(Args... args)
+{
+    auto *host = reinterpret_cast<Result (*)(Args...)>(bind_host_function(slot, host_function_name(slot)));
+    return host ? host(args...) : Result{};
+}
+
+// Calls the host function of the slot with the forwarder's own arguments,
+// unchanged. Once bound, this is a load, a test and a jump.
+template <HostFunctionSlot slot, typename Result, typename... Args>
+inline Result forward(Args... args)
+{
+    if (void *address = host_function_table[slot].load(std::memory_order_acquire))
+        return reinterpret_cast<Result (*)(Args...)>(address)(args...);
+    return bind_and_call<slot, Result, Args...>(args...);
 }
 
 }  // namespace
@@ -69,37 +98,28 @@ void miSetModuleHandle(void *module)
         slot.store(nullptr, std::memory_order_release);
 }
 
-// A function the host does not offer is not called: the forwarder answers
-// false (null for mi_phen_eval) and leaves every out-argument untouched.
-
 void *mi_phen_eval(miState *state, void *param)
 {
-    auto *host = host_function<decltype(mi_phen_eval)>(slot_mi_phen_eval, "mi_phen_eval");
-    return host ? host(state, param) : nullptr;
+    return forward<slot_mi_phen_eval, void *>(state, param);
 }
 
 miBoolean mi_sample(double *sample, int *counter, miState *state, unsigned short dimension,
                     int *count)
 {
-    auto *host = host_function<decltype(mi_sample)>(slot_mi_sample, "mi_sample");
-    return host ? host(sample, counter, state, dimension, count) : miFALSE;
+    return forward<slot_mi_sample, miBoolean>(sample, counter, state, dimension, count);
 }
 
 miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
 {
-    auto *host = host_function<decltype(mi_trace_probe)>(slot_mi_trace_probe, "mi_trace_probe");
-    return host ? host(state, direction, origin) : miFALSE;
+    return forward<slot_mi_trace_probe, miBoolean>(state, direction, origin);
 }
 
 miBoolean mi_trace_environment(miColor *result, miState *state, miVector *direction)
 {
-    auto *host = host_function<decltype(mi_trace_environment)>(slot_mi_trace_environment,
-                                                               "mi_trace_environment");
-    return host ? host(result, state, direction) : miFALSE;
+    return forward<slot_mi_trace_environment, miBoolean>(result, state, direction);
 }
 
 miBoolean mi_ray_falloff(miState *state, double *start, double *stop)
 {
-    auto *host = host_function<decltype(mi_ray_falloff)>(slot_mi_ray_falloff, "mi_ray_falloff");
-    return host ? host(state, start, stop) : miFALSE;
+    return forward<slot_mi_ray_falloff, miBoolean>(state, start, stop);
 }

@@ -10,18 +10,22 @@ namespace {
 constexpr float degrees = 3.14159265358979f / 180.0f;
 }
 
-Vec3 Camera::ray_direction(double x, double y, int width, int height) const
+CameraRays::CameraRays(const Camera &camera, int width, int height)
+    : forward_(normalized(camera.target - camera.eye)), width_(width), height_(height)
 {
-    const Vec3 forward = normalized(target - eye);
-    Vec3 right = normalized(cross(forward, {0.0f, 1.0f, 0.0f}));
-    if (length(right) == 0.0f)  // looking straight up or down
-        right = {1.0f, 0.0f, 0.0f};
-    const Vec3 up = cross(right, forward);
-    const float half_height = std::tan(fov_degrees * degrees * 0.5f);
-    const float half_width = half_height * static_cast<float>(width) / static_cast<float>(height);
-    const auto sx = static_cast<float>((x / width) * 2.0 - 1.0);
-    const auto sy = static_cast<float>(1.0 - (y / height) * 2.0);
-    return normalized(forward + right * (sx * half_width) + up * (sy * half_height));
+    right_ = normalized(cross(forward_, {0.0f, 1.0f, 0.0f}));
+    if (length(right_) == 0.0f)  // looking straight up or down
+        right_ = {1.0f, 0.0f, 0.0f};
+    up_ = cross(right_, forward_);
+    half_height_ = std::tan(camera.fov_degrees * degrees * 0.5f);
+    half_width_ = half_height_ * static_cast<float>(width) / static_cast<float>(height);
+}
+
+Vec3 CameraRays::direction(double x, double y) const
+{
+    const auto sx = static_cast<float>((x / width_) * 2.0 - 1.0);
+    const auto sy = static_cast<float>(1.0 - (y / height_) * 2.0);
+    return normalized(forward_ + right_ * (sx * half_width_) + up_ * (sy * half_height_));
 }
 
 Camera default_scene_camera()
@@ -34,11 +38,22 @@ Camera framing_camera(const Bounds &bounds, float aspect)
     Camera camera;
     camera.fov_degrees = 40.0f;
     camera.target = bounds.centre();
-    const float radius = std::max(bounds.diagonal() * 0.5f, 1e-3f);
-    const float half_fov = camera.fov_degrees * degrees * 0.5f;
-    const float fit = std::min(half_fov, std::atan(std::tan(half_fov) * aspect));
-    const float distance = radius / std::sin(fit);
-    camera.eye = camera.target + normalized({0.55f, 0.45f, 1.0f}) * distance;
+    const Vec3 forward = -normalized({0.55f, 0.45f, 1.0f});
+    const Vec3 right = normalized(cross(forward, {0.0f, 1.0f, 0.0f}));
+    const Vec3 up = cross(right, forward);
+    const float tan_vertical = std::tan(camera.fov_degrees * degrees * 0.5f);
+    const float tan_horizontal = tan_vertical * aspect;
+
+    // Back far enough along the view for every corner of the bounds to fit.
+    float distance = 1e-3f;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Vec3 c = Vec3{corner & 1 ? bounds.high.x : bounds.low.x, corner & 2 ? bounds.high.y : bounds.low.y,
+                            corner & 4 ? bounds.high.z : bounds.low.z} - camera.target;
+        const float depth = dot(c, forward);
+        distance = std::max({distance, std::abs(dot(c, right)) / tan_horizontal - depth,
+                             std::abs(dot(c, up)) / tan_vertical - depth});
+    }
+    camera.eye = camera.target - forward * (distance * 1.05f);
     return camera;
 }
 

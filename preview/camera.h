@@ -10,10 +10,21 @@ struct Camera {
     Vec3 eye;
     Vec3 target;
     float fov_degrees = 40.0f;
+};
 
-    // The unit direction through image position (x, y), in pixels from the top
-    // left corner, of an image width by height.
-    Vec3 ray_direction(double x, double y, int width, int height) const;
+// The camera's rays for an image of a given size, its view worked out once.
+class CameraRays {
+public:
+    CameraRays(const Camera &camera, int width, int height);
+
+    // The unit direction through image position (x, y), in pixels from the
+    // top left corner.
+    Vec3 direction(double x, double y) const;
+
+private:
+    Vec3 forward_, right_, up_;
+    float half_width_, half_height_;
+    int width_, height_;
 };
 
 // The built-in scene's camera.

@@ -33,7 +33,7 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
     if (*counter < 0 || *counter >= *count || dimension < 1 || dimension > 2)
         return miFALSE;
     double point[2];
-    sobol_point(static_cast<std::uint32_t>(*counter), shading_state(state).sample_seed, point);
+    sobol_point(static_cast<std::uint32_t>(*counter), shading_state(state).sample_scramble, point);
     for (unsigned short i = 0; i < dimension; ++i)
         sample[i] = point[i];
     ++*counter;
@@ -45,9 +45,11 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
 HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
 {
     ShadingState &s = shading_state(state);
-    const Vec3 d = normalized({direction->x, direction->y, direction->z});
-    if (!(length(d) > 0.5f))  // zero, or not finite
+    const Vec3 raw = {direction->x, direction->y, direction->z};
+    const float inverse_length = 1.0f / length(raw);
+    if (!(inverse_length > 0.0f) || !std::isfinite(inverse_length))  // zero, tiny or not finite
         return miFALSE;
+    const Vec3 d = raw * inverse_length;
     ++s.probe_rays;
 
     // Start off the surface on the side the probe leaves by, so it cannot
@@ -59,10 +61,12 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     if (s.falloff_stop > 0.0 && s.falloff_stop > s.falloff_start)
         reach = static_cast<float>(s.falloff_stop);
 
-    RayHit hit;
-    if (!s.frame->tracer->intersect(start, d, reach, hit))
+    if (s.probe_log)
+        s.probe_log->push_back({start, d, reach});
+    float distance;
+    if (!s.frame->tracer->hit_distance(start, d, reach, distance))
         return miFALSE;
-    state->child->dist = hit.distance;
+    state->child->dist = distance;
     return miTRUE;
 }
 

@@ -56,10 +56,10 @@ RayTracer::~RayTracer()
     rtcReleaseDevice(device_);
 }
 
-bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHit &hit) const
+namespace {
+
+RTCRayHit query_for(Vec3 origin, Vec3 direction, float max_distance)
 {
-    RTCIntersectContext context;
-    rtcInitIntersectContext(&context);
     RTCRayHit query;
     query.ray.org_x = origin.x;
     query.ray.org_y = origin.y;
@@ -75,6 +75,16 @@ bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHi
     query.ray.flags = 0;
     query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    return query;
+}
+
+}  // namespace
+
+bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHit &hit) const
+{
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit query = query_for(origin, direction, max_distance);
     rtcIntersect1(scene_, &context, &query);
     if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
         return false;
@@ -83,5 +93,17 @@ bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHi
     hit.u = query.hit.u;
     hit.v = query.hit.v;
     hit.geometric_normal = normalized({query.hit.Ng_x, query.hit.Ng_y, query.hit.Ng_z});
+    return true;
+}
+
+bool RayTracer::hit_distance(Vec3 origin, Vec3 direction, float max_distance, float &distance) const
+{
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit query = query_for(origin, direction, max_distance);
+    rtcIntersect1(scene_, &context, &query);
+    if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+        return false;
+    distance = query.ray.tfar;
     return true;
 }

@@ -30,7 +30,11 @@ public:
     // The nearest hit along a unit direction from origin, up to max_distance.
     bool intersect(Vec3 origin, Vec3 direction, float max_distance, RayHit &hit) const;
 
+    // The same for a probe, which needs only the distance.
+    bool hit_distance(Vec3 origin, Vec3 direction, float max_distance, float &distance) const;
+
     const Mesh &mesh() const { return mesh_; }
+    RTCScene scene() const { return scene_; }
 
 private:
     const Mesh &mesh_;

@@ -23,10 +23,13 @@ struct TileQueue {
 class FrameWorker {
 public:
     FrameWorker(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
-                const Camera &camera, const RenderSettings &settings, Image &image)
-        : shader_(shader), frame_(frame), camera_(camera), settings_(settings), image_(image)
+                const Camera &camera, const RenderSettings &settings, Image &image, int index)
+        : shader_(shader), frame_(frame), eye_(camera.eye), rays_(camera, settings.width, settings.height),
+          settings_(settings), image_(image)
     {
         s_.frame = &frame;
+        if (settings.probe_logs)
+            s_.probe_log = &(*settings.probe_logs)[static_cast<std::size_t>(index)];
         s_.state.child = &s_.child;
         s_.state.shader = &shader_record;
     }
@@ -53,9 +56,8 @@ private:
         for (int ray = 0; ray < rays; ++ray) {
             double offset[2] = {0.5, 0.5};
             if (rays > 1)
-                sobol_point(static_cast<std::uint32_t>(ray), hash_seed(x, y, 0xCA3E7Au), offset);
-            const Vec3 direction = camera_.ray_direction(x + offset[0], y + offset[1],
-                                                         settings_.width, settings_.height);
+                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au)), offset);
+            const Vec3 direction = rays_.direction(x + offset[0], y + offset[1]);
             const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)));
             sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
         }
@@ -67,7 +69,7 @@ private:
     miColor shade(Vec3 direction, std::uint32_t seed)
     {
         RayHit hit;
-        if (!frame_.tracer->intersect(camera_.eye, direction, std::numeric_limits<float>::infinity(), hit))
+        if (!frame_.tracer->intersect(eye_, direction, std::numeric_limits<float>::infinity(), hit))
             return {0.0f, 0.0f, 0.0f, 0.0f};
 
         const auto &corners = frame_.tracer->mesh().corner_normals[hit.triangle];
@@ -78,7 +80,7 @@ private:
         Vec3 geometric = hit.geometric_normal;
         if (dot(geometric, direction) > 0.0f)
             geometric = -geometric;
-        const Vec3 point = camera_.eye + direction * hit.distance;
+        const Vec3 point = eye_ + direction * hit.distance;
 
         s_.state.type = 0;  // an eye ray
         s_.state.point = {point.x, point.y, point.z};
@@ -88,7 +90,7 @@ private:
         s_.geometric_normal = geometric;
         s_.falloff_start = 0.0;
         s_.falloff_stop = 0.0;
-        s_.sample_seed = seed;
+        s_.sample_scramble = sobol_scramble(seed);
 
         miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
         shader_.shade(&result, &s_.state, reinterpret_cast<Umbrex_params *>(const_cast<unsigned char *>(frame_.record)));
@@ -97,7 +99,8 @@ private:
 
     const LoadedShader &shader_;
     const FrameScene &frame_;
-    const Camera &camera_;
+    const Vec3 eye_;
+    const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
     ShadingState s_{};
@@ -122,6 +125,8 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     const auto start = clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
 
+    if (settings.probe_logs)
+        settings.probe_logs->resize(static_cast<std::size_t>(settings.threads));
     Image image;
     image.width = settings.width;
     image.height = settings.height;
@@ -132,7 +137,7 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     std::vector<FrameWorker> workers;
     workers.reserve(static_cast<std::size_t>(settings.threads));
     for (int i = 0; i < settings.threads; ++i)
-        workers.emplace_back(shader, frame, shader_record, camera, settings, image);
+        workers.emplace_back(shader, frame, shader_record, camera, settings, image, i);
     std::vector<std::thread> threads;
     for (FrameWorker &worker : workers)
         threads.emplace_back([&worker, &tiles] { worker.run(tiles); });

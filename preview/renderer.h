@@ -4,6 +4,7 @@
 #define UMBREX_PREVIEW_RENDERER_H
 
 #include <cstdint>
+#include <vector>
 
 #include "preview/camera.h"
 #include "preview/image_output.h"
@@ -16,6 +17,8 @@ struct RenderSettings {
     int camera_rays = 1;  // per pixel; more are jittered over the pixel and averaged
     int threads = 1;
     bool show_progress = false;
+    // When set, one log per thread receives every probe traced.
+    std::vector<std::vector<ProbeRay>> *probe_logs = nullptr;
 };
 
 struct FrameStatistics {

@@ -15,8 +15,7 @@ std::uint32_t mix(std::uint32_t x)
 // First dimension: the bits of the index mirrored (van der Corput).
 std::uint32_t reverse_bits(std::uint32_t x)
 {
-    x = (x << 16) | (x >> 16);
-    x = ((x & 0x00FF00FFu) << 8) | ((x & 0xFF00FF00u) >> 8);
+    x = __builtin_bswap32(x);
     x = ((x & 0x0F0F0F0Fu) << 4) | ((x & 0xF0F0F0F0u) >> 4);
     x = ((x & 0x33333333u) << 2) | ((x & 0xCCCCCCCCu) >> 2);
     x = ((x & 0x55555555u) << 1) | ((x & 0xAAAAAAAAu) >> 1);
@@ -46,8 +45,13 @@ std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return mix(a ^ mix(b ^ mix(c + 0x9E3779B9u)));
 }
 
-void sobol_point(std::uint32_t index, std::uint32_t seed, double point[2])
+SobolScramble sobol_scramble(std::uint32_t seed)
 {
-    point[0] = to_unit(reverse_bits(index) ^ mix(seed));
-    point[1] = to_unit(sobol_second(index) ^ mix(seed + 0x68E31DA4u));
+    return {mix(seed), mix(seed + 0x68E31DA4u)};
+}
+
+void sobol_point(std::uint32_t index, const SobolScramble &scramble, double point[2])
+{
+    point[0] = to_unit(reverse_bits(index) ^ scramble.first);
+    point[1] = to_unit(sobol_second(index) ^ scramble.second);
 }

@@ -10,7 +10,13 @@
 // A well-mixed 32-bit value for the given inputs.
 std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 
-// Point `index` of the sequence scrambled by `seed`, in [0, 1) squared.
-void sobol_point(std::uint32_t index, std::uint32_t seed, double point[2]);
+// The scramble a seed picks, one per dimension: worked out once per pixel.
+struct SobolScramble {
+    std::uint32_t first, second;
+};
+SobolScramble sobol_scramble(std::uint32_t seed);
+
+// Point `index` of the scrambled sequence, in [0, 1) squared.
+void sobol_point(std::uint32_t index, const SobolScramble &scramble, double point[2]);
 
 #endif

@@ -12,6 +12,13 @@
 #include "preview/attachments.h"
 #include "preview/environment.h"
 #include "preview/ray_tracer.h"
+#include "preview/sampler.h"
+
+// A probe as traced: for measuring the tracer alone on the same rays.
+struct ProbeRay {
+    Vec3 origin, direction;
+    float reach;
+};
 
 // What every shading call of a frame shares, read-only.
 struct FrameScene {
@@ -29,8 +36,9 @@ struct ShadingState {
     Vec3 geometric_normal;  // unit, on the side the camera sees
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
-    std::uint32_t sample_seed;  // decorrelates this pixel's samples
+    SobolScramble sample_scramble;  // decorrelates this pixel's samples
     std::uint64_t probe_rays;   // traced by this thread so far
+    std::vector<ProbeRay> *probe_log;  // when set, every probe is appended
     alignas(16) float attached_values[32][4];
 };
 static_assert(std::is_standard_layout_v<ShadingState> && offsetof(ShadingState, state) == 0,

@@ -11,21 +11,29 @@ struct SampleOcclusion {
     float k;  // occlusion of a partial sample: 1 at falloff_start, 0 at falloff_stop
 };
 
-SampleOcclusion classify_sample(miState *state, miVector &direction,
-                                const EstimatorSettings &settings)
+// The falloff curve, with what every partial sample divides by and raises
+// to worked out once per call.
+struct FalloffCurve {
+    explicit FalloffCurve(const EstimatorSettings &settings)
+        : start(settings.falloff_start), stop(settings.falloff_stop),
+          range(settings.falloff_stop - settings.falloff_start), exponent(1.0f / settings.falloff)
+    {
+    }
+    float start, stop, range, exponent;
+};
+
+SampleOcclusion classify_sample(miState *state, miVector &direction, bool trace, const FalloffCurve &curve)
 {
-    if (!settings.trace || !mi_trace_probe(state, &direction, &state->point))
+    if (!trace || !mi_trace_probe(state, &direction, &state->point))
         return {Exposure::open, 0.0f};
 
     const float t = static_cast<float>(state->child->dist);
-    const float start = settings.falloff_start;
-    const float stop = settings.falloff_stop;
-    if (start >= t)
+    if (curve.start >= t)
         return {Exposure::closed, 1.0f};
-    if (t >= stop)
+    if (t >= curve.stop)
         return {Exposure::open, 0.0f};
     // Also reached by a NaN distance, which fails both comparisons.
-    const float k = std::pow(1.0f - (t - start) / (stop - start), 1.0f / settings.falloff);
+    const float k = std::pow(1.0f - (t - curve.start) / curve.range, curve.exponent);
     return {Exposure::partial, k};
 }
 
@@ -55,11 +63,11 @@ void add(miColor &sum, const miColor &c)
 
 class ColourSum {
 public:
-    explicit ColourSum(const EstimatorSettings &settings) : settings_(settings) {}
+    explicit ColourSum(const EstimatorSettings &settings) : settings_(settings), curve_(settings) {}
 
     void add_sample(miState *state, miVector &direction)
     {
-        add(sum_, blend(classify_sample(state, direction, settings_), settings_.bright,
+        add(sum_, blend(classify_sample(state, direction, settings_.trace, curve_), settings_.bright,
                         settings_.dark));
     }
 
@@ -71,6 +79,7 @@ public:
 
 protected:
     const EstimatorSettings &settings_;
+    const FalloffCurve curve_;
     miColor sum_ = {0.0f, 0.0f, 0.0f, 0.0f};
 };
 
@@ -83,8 +92,8 @@ public:
         // The environment first, then the probe. A host that leaves the colour
         // unfilled repeats the previous one, or black for the first sample.
         mi_trace_environment(&environment_, state, &direction);
-        const miColor c = blend(classify_sample(state, direction, settings_), settings_.bright,
-                                settings_.dark);
+        const miColor c = blend(classify_sample(state, direction, settings_.trace, curve_),
+                                settings_.bright, settings_.dark);
         const miColor &e = environment_;
         add(sum_, {c.r * e.r, c.g * e.g, c.b * e.b, c.a * e.a});
     }
@@ -95,11 +104,11 @@ private:
 
 class BentNormalSum {
 public:
-    explicit BentNormalSum(const EstimatorSettings &settings) : settings_(settings) {}
+    explicit BentNormalSum(const EstimatorSettings &settings) : settings_(settings), curve_(settings) {}
 
     void add_sample(miState *state, miVector &d)
     {
-        const SampleOcclusion occlusion = classify_sample(state, d, settings_);
+        const SampleOcclusion occlusion = classify_sample(state, d, settings_.trace, curve_);
         switch (occlusion.exposure) {
         case Exposure::open:
             direction_.x += d.x;
@@ -138,6 +147,7 @@ public:
 
 private:
     const EstimatorSettings &settings_;
+    const FalloffCurve curve_;
     miVector direction_ = {0.0f, 0.0f, 0.0f};
     float weight_ = 0.0f;
 };

@@ -1,0 +1,232 @@
+// umbrex-render's probe-ray throughput against Embree's own rate on exactly
+// the same probe rays, and how the time per probe ray and the peak memory
+// grow with the scene. Prints Markdown tables.
+//
+//   render_throughput_bench           the full run
+//   render_throughput_bench --smoke   tiny sizes, to show it runs
+
+#include <embree3/rtcore.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_machine.h"
+#include "bench/bench_scenes.h"
+#include "preview/camera.h"
+#include "preview/environment.h"
+#include "preview/parameter_record.h"
+#include "preview/ray_tracer.h"
+#include "preview/renderer.h"
+#include "preview/shader_declaration.h"
+#include "preview/shader_loader.h"
+
+namespace {
+
+struct Sizes {
+    int width, height;
+    std::size_t big_scene;
+    std::vector<std::size_t> scale_scenes;
+    int repeats;
+};
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Renders one frame with the defaults of the declaration.
+struct Renderer {
+    const LoadedShader &shader;
+    const ShaderDeclaration &declaration;
+
+    FrameStatistics render(const RayTracer &tracer, const Camera &camera, int width, int height, int threads,
+                           std::vector<std::vector<ProbeRay>> *probe_logs) const
+    {
+        ParameterRecord record(declaration);
+        const Environment environment = Environment::sky();
+        const Bounds bounds = bounds_of(tracer.mesh());
+        const float extent = std::max({1.0f, std::abs(bounds.low.x), std::abs(bounds.low.y), std::abs(bounds.low.z),
+                                       std::abs(bounds.high.x), std::abs(bounds.high.y), std::abs(bounds.high.z)});
+        const FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
+                               std::vector<const Attachment *>(record.size() / 4, nullptr), 1e-5f * extent};
+        miShaderRecord shader_record{record.ghost_offs()};
+        RenderSettings settings;
+        settings.width = width;
+        settings.height = height;
+        settings.threads = threads;
+        settings.probe_logs = probe_logs;
+        FrameStatistics statistics;
+        render_frame(shader, frame, shader_record, camera, settings, statistics);
+        return statistics;
+    }
+};
+
+// Embree alone on the recorded rays: rtcIntersect1 in a tight loop, the
+// queries set up beforehand, the rays split among the threads.
+double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads)
+{
+    std::vector<RTCRayHit> queries(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        RTCRayHit &q = queries[i];
+        std::memset(&q, 0, sizeof q);
+        q.ray.org_x = rays[i].origin.x;
+        q.ray.org_y = rays[i].origin.y;
+        q.ray.org_z = rays[i].origin.z;
+        q.ray.dir_x = rays[i].direction.x;
+        q.ray.dir_y = rays[i].direction.y;
+        q.ray.dir_z = rays[i].direction.z;
+        q.ray.tfar = rays[i].reach;
+        q.ray.mask = 0xFFFFFFFFu;
+        q.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    }
+    const RTCScene scene = tracer.scene();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            RTCIntersectContext context;
+            rtcInitIntersectContext(&context);
+            const std::size_t begin = queries.size() * t / threads, end = queries.size() * (t + 1) / threads;
+            for (std::size_t i = begin; i < end; ++i)
+                rtcIntersect1(scene, &context, &queries[i]);
+        });
+    }
+    for (std::thread &w : workers)
+        w.join();
+    return seconds_since(start);
+}
+
+struct Throughput {
+    std::uint64_t rays;
+    double render_rate, embree_rate;  // probe rays per second
+};
+
+Throughput measure(const Renderer &renderer, const RayTracer &tracer, const Camera &camera, const Sizes &sizes,
+                   int threads)
+{
+    Throughput best{0, 0.0, 0.0};
+    for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
+        std::vector<std::vector<ProbeRay>> logs;
+        const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, threads, nullptr);
+        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
+        const double embree = embree_seconds(tracer, logs[0], threads);
+        best.rays = frame.probe_rays;
+        best.render_rate = std::max(best.render_rate, frame.probe_rays / frame.seconds);
+        best.embree_rate = std::max(best.embree_rate, logs[0].size() / embree);
+    }
+    return best;
+}
+
+void throughput_table(const Renderer &renderer, const Sizes &sizes)
+{
+    const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("## Host throughput (%dx%d, %d threads for \"all\")\n\n", sizes.width, sizes.height, all);
+    std::printf("| scene | triangles | probe rays | render, 1 thread (M/s) | Embree, 1 thread (M/s) | ratio | "
+                "render, all (M/s) | Embree, all (M/s) | ratio | render all / 1 |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+
+    const std::string obj = (std::filesystem::temp_directory_path() /
+                             ("umbrex-bench-" + std::to_string(getpid()) + ".obj")).string();
+    write_obj(make_bench_scene(sizes.big_scene), obj);
+    struct Case {
+        std::string name;
+        Mesh mesh;
+        bool default_camera;
+    };
+    Case cases[] = {{"default scene", make_default_scene(), true},
+                    {"generated OBJ", load_obj(obj), false}};
+    std::filesystem::remove(obj);
+    for (const Case &c : cases) {
+        const RayTracer tracer(c.mesh);
+        const Camera camera = c.default_camera ? default_scene_camera()
+                                               : framing_camera(bounds_of(c.mesh), float(sizes.width) / sizes.height);
+        const Throughput one = measure(renderer, tracer, camera, sizes, 1);
+        const Throughput many = measure(renderer, tracer, camera, sizes, all);
+        std::printf("| %s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
+                    c.mesh.triangles.size(), static_cast<unsigned long long>(one.rays), one.render_rate / 1e6,
+                    one.embree_rate / 1e6, one.render_rate / one.embree_rate, many.render_rate / 1e6,
+                    many.embree_rate / 1e6, many.render_rate / many.embree_rate,
+                    many.render_rate / one.render_rate);
+    }
+    std::printf("\n");
+}
+
+// Each size in its own process, so that its peak memory is its own.
+void scale_table(const Renderer &renderer, const Sizes &sizes)
+{
+    std::printf("## Scale (one thread, %dx%d)\n\n", sizes.width, sizes.height);
+    std::printf("| triangles | probe rays | render (ns per probe ray) | Embree (ns per probe ray) | peak memory (MiB) |\n");
+    std::printf("|---|---|---|---|---|\n");
+    std::fflush(stdout);
+    for (std::size_t target : sizes.scale_scenes) {
+        int channel[2];
+        if (pipe(channel) != 0)
+            return;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(channel[0]);
+            const Mesh mesh = make_bench_scene(target);
+            const RayTracer tracer(mesh);
+            const Camera camera = framing_camera(bounds_of(mesh), float(sizes.width) / sizes.height);
+            std::vector<std::vector<ProbeRay>> logs;
+            renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
+            const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, 1, nullptr);
+            const double embree = embree_seconds(tracer, logs[0], 1);
+            logs.clear();
+            char line[256];
+            const int length = std::snprintf(line, sizeof line, "| %zu | %llu | %.1f | %.1f |", mesh.triangles.size(),
+                                             static_cast<unsigned long long>(frame.probe_rays),
+                                             frame.seconds / frame.probe_rays * 1e9, embree / logs[0].size() * 1e9);
+            if (write(channel[1], line, static_cast<std::size_t>(length)) != length)
+                _exit(1);
+            _exit(0);
+        }
+        close(channel[1]);
+        char line[256] = {};
+        const ssize_t got = read(channel[0], line, sizeof line - 1);
+        close(channel[0]);
+        int status = 0;
+        rusage usage{};
+        wait4(child, &status, 0, &usage);
+        if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::printf("| %zu | failed | | | |\n", target);
+            continue;
+        }
+        std::printf("%s %.0f |\n", line, usage.ru_maxrss / 1024.0);
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
+    const Sizes sizes = smoke ? Sizes{32, 18, 5000, {2000, 5000}, 1}
+                              : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, 3};
+    try {
+        const ShaderDeclaration declaration = read_shader_declaration(UMBREX_DECLARATION);
+        const LoadedShader shader = load_shader(UMBREX_LIBRARY);
+        const Renderer renderer{shader, declaration};
+        std::printf("Machine: %s. The shader's defaults (32 samples); rates are the best of %d runs.\n\n",
+                    machine_description().c_str(), sizes.repeats);
+        // The scale runs first, while this process is small: each runs in a
+        // child that starts as a copy of it.
+        scale_table(renderer, sizes);
+        throughput_table(renderer, sizes);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in build/ and runs them, printing Markdown: the
+# shader's cost per sample against the floor (timed, and in instructions
+# counted by callgrind), Google Benchmark's own table, then umbrex-render's
+# probe-ray throughput against Embree's and its growth with scene size.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/require-packages.sh
+require_packages cmake make g++ valgrind libbenchmark-dev \
+  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev
+
+cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
+cmake --build build -j"$(nproc)" --target shader_overhead_bench render_throughput_bench > /dev/null
+bench=build/bench/shader_overhead_bench
+
+echo "## Shader overhead (shader and floor timed in alternation, fastest of 200 rounds)"
+echo
+"$bench" --paired
+echo
+echo "## Instructions per sample at 16 samples (callgrind, 2000 calls)"
+echo
+echo "| mode | shader | floor | shader / floor |"
+echo "|---|---|---|---|"
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$2" "$bench" --instructions "$1" 16 2000 2>&1 |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+for mode in colour environment bent_normal; do
+  shader=$(instructions "$mode" Umbrex)
+  floor=$(instructions "$mode" floor_call)
+  awk -v m="$mode" -v s="$shader" -v f="$floor" 'BEGIN { printf "| %s | %.1f | %.1f | %.2f |\n", m, s / 32000, f / 32000, s / f }'
+done
+echo
+echo "## Google Benchmark (median of 3)"
+echo
+echo '```'
+"$bench" --benchmark_min_time=0.2 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>&1 |
+  grep -E 'median|^Benchmark|^-|Run on|CPU|machine|L[123]'
+echo '```'
+echo
+build/bench/render_throughput_bench
