@@ -56,11 +56,8 @@ RayTracer::~RayTracer()
     rtcReleaseDevice(device_);
 }
 
-namespace {
-
-RTCRayHit query_for(Vec3 origin, Vec3 direction, float max_distance)
+bool RayTracer::trace(Vec3 origin, Vec3 direction, float max_distance, RTCRayHit &query) const
 {
-    RTCRayHit query;
     query.ray.org_x = origin.x;
     query.ray.org_y = origin.y;
     query.ray.org_z = origin.z;
@@ -75,18 +72,16 @@ RTCRayHit query_for(Vec3 origin, Vec3 direction, float max_distance)
     query.ray.flags = 0;
     query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-    return query;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    rtcIntersect1(scene_, &context, &query);
+    return query.hit.geomID != RTC_INVALID_GEOMETRY_ID;
 }
-
-}  // namespace
 
 bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHit &hit) const
 {
-    RTCIntersectContext context;
-    rtcInitIntersectContext(&context);
-    RTCRayHit query = query_for(origin, direction, max_distance);
-    rtcIntersect1(scene_, &context, &query);
-    if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+    RTCRayHit query;
+    if (!trace(origin, direction, max_distance, query))
         return false;
     hit.distance = query.ray.tfar;
     hit.triangle = query.hit.primID;
@@ -98,11 +93,8 @@ bool RayTracer::intersect(Vec3 origin, Vec3 direction, float max_distance, RayHi
 
 bool RayTracer::hit_distance(Vec3 origin, Vec3 direction, float max_distance, float &distance) const
 {
-    RTCIntersectContext context;
-    rtcInitIntersectContext(&context);
-    RTCRayHit query = query_for(origin, direction, max_distance);
-    rtcIntersect1(scene_, &context, &query);
-    if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+    RTCRayHit query;
+    if (!trace(origin, direction, max_distance, query))
         return false;
     distance = query.ray.tfar;
     return true;

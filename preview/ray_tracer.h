@@ -37,6 +37,9 @@ public:
     RTCScene scene() const { return scene_; }
 
 private:
+    // Traces one ray; true on a hit, whose details are then in query.
+    bool trace(Vec3 origin, Vec3 direction, float max_distance, RTCRayHit &query) const;
+
     const Mesh &mesh_;
     RTCDevice device_ = nullptr;
     RTCScene scene_ = nullptr;
