@@ -9,6 +9,6 @@ require_packages() {
   if ((${#missing[@]})); then
     echo "Installing ${missing[*]}" >&2
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >&2
   fi
 }

@@ -6,6 +6,7 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfInputFile.h>
 #include <gtest/gtest.h>
+#include <stb/stb_image_write.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,26 @@ TEST_F(RenderTest, VertexNormalsOfTheSceneAreUsedWhenGiven)
     for (const miColor &c : image.pixels) {
         EXPECT_NEAR(c.r, 0.6f, 0.02f);
         EXPECT_NEAR(c.g, 0.8f, 0.02f);
+    }
+}
+
+// A uniform HDR image as the environment, and attached to bright: without
+// tracing, every sample sees its colour, which the mean keeps exactly.
+TEST_F(RenderTest, HdrImagesServeAsEnvironmentAndAsAttachment)
+{
+    const float texels[] = {0.5f, 0.25f, 2.0f, 0.5f, 0.25f, 2.0f, 0.5f, 0.25f, 2.0f, 0.5f, 0.25f, 2.0f};
+    const std::string hdr = (folder / "uniform.hdr").string();
+    ASSERT_TRUE(stbi_write_hdr(hdr.c_str(), 2, 2, 3, texels));
+    const std::string view = " --camera 0,3,3:0,0,0:30 --width 6 --height 4 --set trace=off";
+
+    for (const std::string &arguments : {"--environment " + hdr + " --set environment=on" + view,
+                                         "--attach bright=" + hdr + view}) {
+        for (const miColor &c : render_exr(arguments).pixels) {
+            ASSERT_EQ(c.r, 0.5f) << arguments;
+            ASSERT_EQ(c.g, 0.25f) << arguments;
+            ASSERT_EQ(c.b, 2.0f) << arguments;
+            ASSERT_EQ(c.a, 1.0f) << arguments;
+        }
     }
 }
 
