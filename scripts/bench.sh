@@ -17,18 +17,22 @@ echo "## Shader overhead (shader and floor timed in alternation, fastest of 200 
 echo
 "$bench" --paired
 echo
-echo "## Instructions per sample at 16 samples (callgrind, 2000 calls)"
+echo "## Instructions per sample (callgrind)"
 echo
-echo "| mode | shader | floor | shader / floor |"
-echo "|---|---|---|---|"
+echo "| mode | samples | shader | floor | shader / floor |"
+echo "|---|---|---|---|---|"
 instructions() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$2" "$bench" --instructions "$1" 16 2000 2>&1 |
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$2" "$bench" --instructions "$1" "$3" "$4" 2>&1 |
     sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
 }
 for mode in colour environment bent_normal; do
-  shader=$(instructions "$mode" Umbrex)
-  floor=$(instructions "$mode" floor_call)
-  awk -v m="$mode" -v s="$shader" -v f="$floor" 'BEGIN { printf "| %s | %.1f | %.1f | %.2f |\n", m, s / 32000, f / 32000, s / f }'
+  for samples in 16 256; do
+    calls=$((32000 / samples))
+    shader=$(instructions "$mode" Umbrex "$samples" "$calls")
+    floor=$(instructions "$mode" floor_call "$samples" "$calls")
+    awk -v m="$mode" -v n="$samples" -v s="$shader" -v f="$floor" \
+      'BEGIN { printf "| %s | %d | %.1f | %.1f | %.2f |\n", m, n, s / 32000, f / 32000, s / f }'
+  done
 done
 echo
 echo "## Google Benchmark (median of 3)"
