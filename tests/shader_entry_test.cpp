@@ -86,6 +86,12 @@ TEST_F(ShaderEntry, ParametersAreReadInPlaceWhenNotAttached)
     instance.attached[52 / 4] = 0;
     EXPECT_TRUE(same_colour(shade(), params.bright));
     EXPECT_EQ(host.events, "");
+
+    // A state without a shader record has nothing attached.
+    instance.attached[0] = 1;
+    state.shader = nullptr;
+    EXPECT_TRUE(same_colour(shade(), params.bright));
+    EXPECT_EQ(host.events, "");
 }
 
 TEST_F(ShaderEntry, ZeroSamplesReturnBrightAndTouchNothing)
