@@ -22,7 +22,6 @@ struct Mesh {
 struct Bounds {
     Vec3 low, high;
     Vec3 centre() const { return (low + high) * 0.5f; }
-    float diagonal() const { return length(high - low); }
 };
 
 Bounds bounds_of(const Mesh &mesh);

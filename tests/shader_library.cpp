@@ -32,12 +32,12 @@ void look_up(void *module, const char *name, Function *&function)
 ShaderLibrary load_shader_library(const std::string &path)
 {
     ShaderLibrary library{};
-    library.module = load_module(path.c_str());
-    look_up(library.module, "Umbrex", library.shade);
-    look_up(library.module, "Umbrex_version", library.version);
-    look_up(library.module, "Umbrex_init", library.init);
-    look_up(library.module, "Umbrex_exit", library.exit);
-    look_up(library.module, "miSetModuleHandle", library.set_module_handle);
+    void *module = load_module(path.c_str());
+    look_up(module, "Umbrex", library.shade);
+    look_up(module, "Umbrex_version", library.version);
+    look_up(module, "Umbrex_init", library.init);
+    look_up(module, "Umbrex_exit", library.exit);
+    look_up(module, "miSetModuleHandle", library.set_module_handle);
     return library;
 }
 

@@ -17,7 +17,6 @@
 #endif
 
 struct ShaderLibrary {
-    void *module;
     miBoolean (*shade)(miColor *, miState *, Umbrex_params *);
     int (*version)();
     miBoolean (*init)(miState *, Umbrex_params *, miBoolean *);
