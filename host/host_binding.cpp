@@ -32,26 +32,6 @@ enum HostFunctionSlot {
 std::atomic<void *> host_module_handle{nullptr};
 std::atomic<void *> host_function_table[host_function_slots];
 
-// Looks function `name` up in the host module and stores the outcome in its
-// slot: null when the module lacks it, so the next use tries again. Kept out
-// of line, so that a use of a bound function is a load, a test and a jump.
-[[gnu::noinline, gnu::cold]] void *bind_host_function(HostFunctionSlot slot, const char *name)
-{
-    void *module = host_module_handle.load(std::memory_order_acquire);
-    if (!module)
-        std::fprintf(stderr, "DYNLOAD: dl_handle null\n");
-
-    const SymbolLookup found = look_up_symbol(module, name);
-    host_function_table[slot].store(found.address, std::memory_order_release);
-    if (!found.address) {
-        const auto handle_low_bits =
-            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
-        std::fprintf(stderr, "dlsym failed on \"%s\" (handle: %08x error: %d)\n", name,
-                     static_cast<unsigned>(handle_low_bits), found.error);
-    }
-    return found.address;
-}
-
 const char *host_function_name(HostFunctionSlot slot)
 {
     switch (slot) {
@@ -69,13 +49,35 @@ const char *host_function_name(HostFunctionSlot slot)
     return "";
 }
 
-// The first use of a function: bind it, then call it. A function the host
+// Looks the slot's function up by name in the host module and stores the
+// outcome in its slot: null when the module lacks it, so the next use tries
+// again.
+void *bind_host_function(HostFunctionSlot slot)
+{
+    const char *name = host_function_name(slot);
+    void *module = host_module_handle.load(std::memory_order_acquire);
+    if (!module)
+        std::fprintf(stderr, "DYNLOAD: dl_handle null\n");
+
+    const SymbolLookup found = look_up_symbol(module, name);
+    host_function_table[slot].store(found.address, std::memory_order_release);
+    if (!found.address) {
+        const auto handle_low_bits =
+            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+        std::fprintf(stderr, "dlsym failed on \"%s\" (handle: %08x error: %d)\n", name,
+                     static_cast<unsigned>(handle_low_bits), found.error);
+    }
+    return found.address;
+}
+
+// The first use of a function: bind it, then call it. Out of line, so that a
+// use of a bound function is a load, a test and a jump. A function the host
 // does not offer is not called: the answer is false (null for mi_phen_eval)
 // and every out-argument is left untouched.
 template <HostFunctionSlot slot, typename Result, typename... Args>
 [[gnu::noinline, gnu::cold]] Result bind_and_call(Args... args)
 {
-    auto *host = reinterpret_cast<Result (*)(Args...)>(bind_host_function(slot, host_function_name(slot)));
+    auto *host = reinterpret_cast<Result (*)(Args...)>(bind_host_function(slot));
     return host ? host(args...) : Result{};
 }
 
