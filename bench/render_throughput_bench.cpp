@@ -53,11 +53,7 @@ struct Renderer {
     {
         ParameterRecord record(declaration);
         const Environment environment = Environment::sky();
-        const Bounds bounds = bounds_of(tracer.mesh());
-        const float extent = std::max({1.0f, std::abs(bounds.low.x), std::abs(bounds.low.y), std::abs(bounds.low.z),
-                                       std::abs(bounds.high.x), std::abs(bounds.high.y), std::abs(bounds.high.z)});
-        const FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
-                               std::vector<const Attachment *>(record.size() / 4, nullptr), 1e-5f * extent};
+        const FrameScene frame = make_frame_scene(tracer, environment, record, {});
         miShaderRecord shader_record{record.ghost_offs()};
         RenderSettings settings;
         settings.width = width;

@@ -13,15 +13,15 @@
 #include <filesystem>
 #include <fstream>
 
+#include "preview/value_parsing.h"
+
 namespace {
 
 enum class Format { png, exr };
 
 Format format_of(const std::string &path)
 {
-    std::string extension = std::filesystem::path(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = lowercase_extension(path);
     if (extension == ".png")
         return Format::png;
     if (extension == ".exr")

@@ -55,9 +55,7 @@ Environment make_environment(const std::string &text)
 {
     if (text.empty())
         return Environment::sky();
-    std::string extension = std::filesystem::path(text).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = lowercase_extension(text);
     if (extension == ".hdr")
         return Environment::image(text);
     const auto commas = std::count(text.begin(), text.end(), ',');
@@ -106,14 +104,7 @@ int render(const Options &options)
                               : framing_camera(bounds, static_cast<float>(options.width) / options.height);
     const RayTracer tracer(mesh);
 
-    FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
-                     std::vector<const Attachment *>(record.size() / 4, nullptr), 0.0f};
-    for (const Attachment &a : attachments)
-        frame.attachments[a.parameter->offset / 4] = &a;
-    const float extent = std::max({1.0f, std::abs(bounds.low.x), std::abs(bounds.low.y),
-                                   std::abs(bounds.low.z), std::abs(bounds.high.x),
-                                   std::abs(bounds.high.y), std::abs(bounds.high.z)});
-    frame.self_hit_offset = 1e-5f * extent;
+    const FrameScene frame = make_frame_scene(tracer, environment, record, attachments);
 
     RenderSettings settings;
     settings.width = options.width;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -117,6 +118,22 @@ void show_progress(const TileQueue &tiles, double elapsed)
 }
 
 }  // namespace
+
+FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
+                            const ParameterRecord &record, const std::vector<Attachment> &attachments)
+{
+    FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
+                     std::vector<const Attachment *>(record.size() / 4, nullptr), 0.0f};
+    for (const Attachment &a : attachments)
+        frame.attachments[a.parameter->offset / 4] = &a;
+    // Far enough off the surface for single precision at the scene's largest
+    // coordinate, and no farther.
+    const Bounds b = bounds_of(tracer.mesh());
+    const float extent = std::max({1.0f, std::abs(b.low.x), std::abs(b.low.y), std::abs(b.low.z),
+                                   std::abs(b.high.x), std::abs(b.high.y), std::abs(b.high.z)});
+    frame.self_hit_offset = 1e-5f * extent;
+    return frame;
+}
 
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
                    const Camera &camera, const RenderSettings &settings, FrameStatistics &statistics)

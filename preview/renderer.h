@@ -26,6 +26,12 @@ struct FrameStatistics {
     double seconds = 0.0;
 };
 
+// What the frame's shading calls share: the tracer, the environment, the
+// parameter record with its attachments (which must outlive the frame), and
+// a self-hit offset scaled to the scene's coordinates.
+FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
+                            const ParameterRecord &record, const std::vector<Attachment> &attachments);
+
 // Renders with the shader, whose parameter record and attachments the frame
 // scene points to. Pixels no camera ray hits stay (0, 0, 0, 0).
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,

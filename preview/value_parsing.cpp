@@ -1,8 +1,11 @@
 #include "preview/value_parsing.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what)
@@ -41,4 +44,12 @@ int parse_int(const std::string &text, const std::string &what)
         value > 2147483647L)
         throw std::invalid_argument(what + " must be a whole number, not \"" + text + "\"");
     return static_cast<int>(value);
+}
+
+std::string lowercase_extension(const std::string &path)
+{
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
 }
