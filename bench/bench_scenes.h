@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "preview/scene.h"
+#include "preview/scene/mesh.h"
 
 // About `triangles` triangles, four fifths terrain, the rest four spheres.
 Mesh make_bench_scene(std::size_t triangles);

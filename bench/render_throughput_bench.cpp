@@ -21,13 +21,13 @@
 
 #include "bench/bench_machine.h"
 #include "bench/bench_scenes.h"
-#include "preview/camera.h"
-#include "preview/environment.h"
-#include "preview/parameter_record.h"
-#include "preview/ray_tracer.h"
-#include "preview/renderer.h"
-#include "preview/shader_declaration.h"
-#include "preview/shader_loader.h"
+#include "preview/scene/camera.h"
+#include "preview/shading/environment.h"
+#include "preview/shading/parameter_record.h"
+#include "preview/scene/ray_tracer.h"
+#include "preview/render/renderer.h"
+#include "preview/shading/shader_declaration.h"
+#include "preview/shading/shader_loader.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "preview/attachments.h"
-#include "preview/camera.h"
-#include "preview/parameter_record.h"
-#include "preview/scene.h"
-#include "preview/shader_declaration.h"
+#include "preview/shading/attachments.h"
+#include "preview/scene/camera.h"
+#include "preview/shading/parameter_record.h"
+#include "preview/scene/mesh.h"
+#include "preview/shading/shader_declaration.h"
 #include "preview/value_parsing.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "preview/image_output.h"
-#include "preview/scene.h"
+#include "preview/render/image_output.h"
+#include "preview/scene/mesh.h"
 
 namespace fs = std::filesystem;
 

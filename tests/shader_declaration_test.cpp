@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "preview/shader_declaration.h"
+#include "preview/shading/shader_declaration.h"
 #include "shader/umbrex_params.h"
 
 namespace {

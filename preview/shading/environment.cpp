@@ -1,4 +1,4 @@
-#include "preview/environment.h"
+#include "preview/shading/environment.h"
 
 #include <stb/stb_image.h>
 

@@ -1,4 +1,4 @@
-#include "preview/shader_loader.h"
+#include "preview/shading/shader_loader.h"
 
 #include <dlfcn.h>
 

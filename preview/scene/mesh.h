@@ -1,6 +1,6 @@
 // The preview host's scene: one triangle mesh with a normal at each corner.
-#ifndef UMBREX_PREVIEW_SCENE_H
-#define UMBREX_PREVIEW_SCENE_H
+#ifndef UMBREX_PREVIEW_MESH_H
+#define UMBREX_PREVIEW_MESH_H
 
 #include <array>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "preview/vec3.h"
+#include "preview/scene/vec3.h"
 
 struct Mesh {
     std::vector<Vec3> positions;

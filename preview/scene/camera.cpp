@@ -1,4 +1,4 @@
-#include "preview/camera.h"
+#include "preview/scene/camera.h"
 
 #include <algorithm>
 #include <cmath>

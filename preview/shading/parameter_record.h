@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "preview/shader_declaration.h"
+#include "preview/shading/shader_declaration.h"
 
 class ParameterRecord {
 public:

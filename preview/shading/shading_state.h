@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "host/host_interface.h"
-#include "preview/attachments.h"
-#include "preview/environment.h"
-#include "preview/ray_tracer.h"
-#include "preview/sampler.h"
+#include "preview/shading/attachments.h"
+#include "preview/shading/environment.h"
+#include "preview/scene/ray_tracer.h"
+#include "preview/shading/sampler.h"
 
 // A probe as traced: for measuring the tracer alone on the same rays.
 struct ProbeRay {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <utility>
 
-#include "preview/sampler.h"
-#include "preview/shading_state.h"
+#include "preview/shading/sampler.h"
+#include "preview/shading/shading_state.h"
 
 #define HOST_FUNCTION extern "C" __attribute__((visibility("default")))
 

@@ -1,4 +1,4 @@
-#include "preview/image_output.h"
+#include "preview/render/image_output.h"
 
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>

@@ -13,16 +13,16 @@
 #include <thread>
 #include <vector>
 
-#include "preview/attachments.h"
-#include "preview/camera.h"
-#include "preview/environment.h"
-#include "preview/image_output.h"
-#include "preview/parameter_record.h"
-#include "preview/ray_tracer.h"
-#include "preview/renderer.h"
-#include "preview/scene.h"
-#include "preview/shader_declaration.h"
-#include "preview/shader_loader.h"
+#include "preview/shading/attachments.h"
+#include "preview/scene/camera.h"
+#include "preview/shading/environment.h"
+#include "preview/render/image_output.h"
+#include "preview/shading/parameter_record.h"
+#include "preview/scene/ray_tracer.h"
+#include "preview/render/renderer.h"
+#include "preview/scene/mesh.h"
+#include "preview/shading/shader_declaration.h"
+#include "preview/shading/shader_loader.h"
 #include "preview/value_parsing.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "preview/ray_tracer.h"
+#include "preview/scene/ray_tracer.h"
 
 #include <cstring>
 #include <limits>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/host_interface.h"
-#include "preview/vec3.h"
+#include "preview/scene/vec3.h"
 
 struct EnvironmentError : std::runtime_error {
     using std::runtime_error::runtime_error;

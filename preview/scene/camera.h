@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "preview/scene.h"
+#include "preview/scene/mesh.h"
 
 struct Camera {
     Vec3 eye;

@@ -1,4 +1,4 @@
-#include "preview/renderer.h"
+#include "preview/render/renderer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "preview/sampler.h"
+#include "preview/shading/sampler.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "preview/sampler.h"
+#include "preview/shading/sampler.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "preview/shader_declaration.h"
+#include "preview/shading/shader_declaration.h"
 
 #include <cctype>
 #include <cerrno>

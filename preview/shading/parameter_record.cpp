@@ -1,4 +1,4 @@
-#include "preview/parameter_record.h"
+#include "preview/shading/parameter_record.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "preview/scene.h"
+#include "preview/scene/mesh.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "preview/attachments.h"
+#include "preview/shading/attachments.h"
 
 #include <cmath>
 #include <stdexcept>

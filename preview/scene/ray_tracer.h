@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "preview/scene.h"
+#include "preview/scene/mesh.h"
 
 struct RayHit {
     float distance;

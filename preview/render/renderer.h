@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "preview/camera.h"
-#include "preview/image_output.h"
-#include "preview/shader_loader.h"
-#include "preview/shading_state.h"
+#include "preview/scene/camera.h"
+#include "preview/render/image_output.h"
+#include "preview/shading/shader_loader.h"
+#include "preview/shading/shading_state.h"
 
 struct RenderSettings {
     int width = 640;

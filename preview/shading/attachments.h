@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "preview/environment.h"
-#include "preview/parameter_record.h"
+#include "preview/shading/environment.h"
+#include "preview/shading/parameter_record.h"
 
 struct Attachment {
     const DeclaredParameter *parameter;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "preview/scene.h"
+#include "preview/scene/mesh.h"
 
 namespace {
 
