@@ -53,7 +53,7 @@ struct Renderer {
     {
         ParameterRecord record(declaration);
         const Environment environment = Environment::sky();
-        const FrameScene frame = make_frame_scene(tracer, environment, record, {});
+        const FrameScene frame = make_frame_scene(tracer, environment, record, {}, UpAxis::y);
         miShaderRecord shader_record{record.ghost_offs()};
         RenderSettings settings;
         settings.width = width;
@@ -139,12 +139,12 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
         bool default_camera;
     };
     Case cases[] = {{"default scene", make_default_scene(), true},
-                    {"generated OBJ", load_obj(obj), false}};
+                    {"generated OBJ", load_obj(obj).mesh, false}};
     std::filesystem::remove(obj);
     for (const Case &c : cases) {
         const RayTracer tracer(c.mesh);
         const Camera camera = c.default_camera ? default_scene_camera()
-                                               : framing_camera(bounds_of(c.mesh), float(sizes.width) / sizes.height);
+                                               : framing_camera(c.mesh, float(sizes.width) / sizes.height, UpAxis::y);
         const Throughput one = measure(renderer, tracer, camera, sizes, 1);
         const Throughput many = measure(renderer, tracer, camera, sizes, all);
         std::printf("| %s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
@@ -172,7 +172,7 @@ void scale_table(const Renderer &renderer, const Sizes &sizes)
             close(channel[0]);
             const Mesh mesh = make_bench_scene(target);
             const RayTracer tracer(mesh);
-            const Camera camera = framing_camera(bounds_of(mesh), float(sizes.width) / sizes.height);
+            const Camera camera = framing_camera(mesh, float(sizes.width) / sizes.height, UpAxis::y);
             std::vector<std::vector<ProbeRay>> logs;
             renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
             const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, 1, nullptr);
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
                               : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, 3};
     try {
         const ShaderDeclaration declaration = read_shader_declaration(UMBREX_DECLARATION);
-        const LoadedShader shader = load_shader(UMBREX_LIBRARY);
+        const LoadedShader shader = load_shader(UMBREX_LIBRARY, declaration);
         const Renderer renderer{shader, declaration};
         std::printf("Machine: %s. The shader's defaults (32 samples); rates are the best of %d runs.\n\n",
                     machine_description().c_str(), sizes.repeats);

@@ -47,7 +47,7 @@ void obj_scene(FuzzedDataProvider &input)
     static const std::string path = "/tmp/umbrex-fuzz-" + std::to_string(getpid()) + ".obj";
     std::ofstream(path, std::ios::binary) << input.ConsumeRemainingBytesAsString();
     try {
-        const Mesh mesh = load_obj(path);
+        const Mesh mesh = load_obj(path).mesh;
         if (mesh.corner_normals.size() != mesh.triangles.size())
             std::abort();
         for (const auto &t : mesh.triangles) {

@@ -8,21 +8,27 @@
 #include <filesystem>
 #include <stdexcept>
 
-std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what)
+namespace {
+
+float parse_number(const char *text, char **rest, float) { return std::strtof(text, rest); }
+double parse_number(const char *text, char **rest, double) { return std::strtod(text, rest); }
+
+template <typename T>
+std::vector<T> parse_numbers(const std::string &text, std::size_t count, const std::string &what)
 {
     const auto fault = [&] {
         return std::invalid_argument(what + " must be " + std::to_string(count) +
                                      (count == 1 ? " number" : " comma-separated numbers") +
                                      ", not \"" + text + "\"");
     };
-    std::vector<float> values;
+    std::vector<T> values;
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = text.find(',', start);
         const std::string item =
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         char *rest = nullptr;
-        const float value = std::strtof(item.c_str(), &rest);
+        const T value = parse_number(item.c_str(), &rest, T{});
         if (item.empty() || *rest != '\0' || !std::isfinite(value))
             throw fault();
         values.push_back(value);
@@ -33,6 +39,18 @@ std::vector<float> parse_floats(const std::string &text, std::size_t count, cons
     if (values.size() != count)
         throw fault();
     return values;
+}
+
+}  // namespace
+
+std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what)
+{
+    return parse_numbers<float>(text, count, what);
+}
+
+std::vector<double> parse_doubles(const std::string &text, std::size_t count, const std::string &what)
+{
+    return parse_numbers<double>(text, count, what);
 }
 
 int parse_int(const std::string &text, const std::string &what)

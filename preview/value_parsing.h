@@ -9,6 +9,9 @@
 // naming `what` otherwise.
 std::vector<float> parse_floats(const std::string &text, std::size_t count, const std::string &what);
 
+// The same in double precision, for coordinates.
+std::vector<double> parse_doubles(const std::string &text, std::size_t count, const std::string &what);
+
 // A file name's extension in lower case, with its dot: ".png".
 std::string lowercase_extension(const std::string &path);
 

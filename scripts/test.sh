@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds the shader library for Linux (build/) and for 64-bit Windows
-# (build-win64/, cross-built with MinGW-w64), and runs every test: the Linux
-# tests, the same scripted-host tests against the DLL under Wine, and the
-# comparison of the two builds' results.
+# (build-win64/, cross-built with MinGW-w64), fetches the corpus of
+# third-party models (.corpus/), and runs every test: the Linux tests, the
+# same scripted-host tests against the DLL under Wine, and the comparison of
+# the two builds' results.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ binutils libgtest-dev googletest libbenchmark-dev g++-mingw-w64-x86-64 wine64 \
   libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev
+
+bash scripts/fetch-corpus.sh
 
 jobs=$(nproc)
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake

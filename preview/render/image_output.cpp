@@ -50,16 +50,22 @@ float srgb_encode(float linear)
     return linear <= 0.0031308f ? linear * 12.92f : 1.055f * std::pow(linear, 1.0f / 2.4f) - 0.055f;
 }
 
+// Colours are premultiplied by their alpha, as rendered (a pixel half
+// covered holds half its colour); PNG stores them divided by it, so that the
+// picture composites over a background as the render would.
 void write_png(const Image &image, const std::string &path, PixelMeaning meaning)
 {
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(image.pixels.size() * 3);
+    bytes.reserve(image.pixels.size() * 4);
     for (const miColor &c : image.pixels) {
+        const float alpha = std::isnan(c.a) ? 0.0f : std::clamp(c.a, 0.0f, 1.0f);
+        const float divide = meaning == PixelMeaning::colour && alpha > 0.0f && alpha < 1.0f ? alpha : 1.0f;
         for (float channel : {c.r, c.g, c.b})
-            bytes.push_back(to_byte(meaning == PixelMeaning::colour ? srgb_encode(channel)
+            bytes.push_back(to_byte(meaning == PixelMeaning::colour ? srgb_encode(channel / divide)
                                                                     : channel * 0.5f + 0.5f));
+        bytes.push_back(to_byte(alpha));
     }
-    if (!stbi_write_png(path.c_str(), image.width, image.height, 3, bytes.data(), image.width * 3))
+    if (!stbi_write_png(path.c_str(), image.width, image.height, 4, bytes.data(), image.width * 4))
         throw ImageOutputError(path + ": cannot write the PNG image");
 }
 

@@ -14,7 +14,8 @@ struct Image {
     std::vector<miColor> pixels;  // rows from the top
 };
 
-// How PNG stores the values: colours clamped and sRGB-encoded; data (bent
+// How PNG stores the values, with their alpha (clamped, linear) beside them:
+// colours divided by their alpha, clamped and sRGB-encoded; data (bent
 // normals) mapped from -1..1 to 0..1 and stored linearly. EXR stores them as
 // they are.
 enum class PixelMeaning { colour, data };

@@ -1,14 +1,21 @@
 #include "preview/render/renderer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "preview/shading/sampler.h"
+#include "preview/shading/surface_normals.h"
 
 namespace {
 
@@ -25,8 +32,9 @@ class FrameWorker {
 public:
     FrameWorker(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
-        : shader_(shader), frame_(frame), eye_(camera.eye), rays_(camera, settings.width, settings.height),
-          settings_(settings), image_(image)
+        : shader_(shader), frame_(frame), mesh_(frame.tracer->mesh()),
+          rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
+          image_(image)
     {
         s_.frame = &frame;
         if (settings.probe_logs)
@@ -70,25 +78,25 @@ private:
     miColor shade(Vec3 direction, std::uint32_t seed)
     {
         RayHit hit;
-        if (!frame_.tracer->intersect(eye_, direction, std::numeric_limits<float>::infinity(), hit))
+        if (!frame_.tracer->intersect(rays_.eye(), direction, hit))
             return {0.0f, 0.0f, 0.0f, 0.0f};
 
-        const auto &corners = frame_.tracer->mesh().corner_normals[hit.triangle];
+        // The point and the normal from the triangle itself.
+        const auto &corners = mesh_.triangles[hit.triangle];
+        const Vec3 a = mesh_.positions[corners[0]];
+        const Vec3 point = a + (mesh_.positions[corners[1]] - a) * hit.u + (mesh_.positions[corners[2]] - a) * hit.v;
+        const auto &normals = mesh_.corner_normals[hit.triangle];
         const float w = 1.0f - hit.u - hit.v;
-        Vec3 normal = normalized(corners[0] * w + corners[1] * hit.u + corners[2] * hit.v);
-        if (dot(normal, direction) > 0.0f)
-            normal = -normal;
-        Vec3 geometric = hit.geometric_normal;
-        if (dot(geometric, direction) > 0.0f)
-            geometric = -geometric;
-        const Vec3 point = eye_ + direction * hit.distance;
+        const SurfaceNormals n = facing_normals(
+            hit.geometric_normal, normals[0] * w + normals[1] * hit.u + normals[2] * hit.v, direction);
 
         s_.state.type = 0;  // an eye ray
         s_.state.point = {point.x, point.y, point.z};
-        s_.state.normal = {normal.x, normal.y, normal.z};
-        s_.state.dist = hit.distance;
+        s_.state.normal = {n.shading.x, n.shading.y, n.shading.z};
+        s_.state.dist = length(point - rays_.eye());
         s_.child = miState{};
-        s_.geometric_normal = geometric;
+        s_.triangle = hit.triangle;
+        s_.geometric_normal = n.geometric;
         s_.falloff_start = 0.0;
         s_.falloff_stop = 0.0;
         s_.sample_scramble = sobol_scramble(seed);
@@ -100,12 +108,46 @@ private:
 
     const LoadedShader &shader_;
     const FrameScene &frame_;
-    const Vec3 eye_;
+    const Mesh &mesh_;
     const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
     ShadingState s_{};
 };
+
+std::string size_options(int width, int height)
+{
+    return "--width " + std::to_string(width) + " --height " + std::to_string(height);
+}
+
+std::string gibibytes(std::uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0));
+    return text;
+}
+
+// Bytes a frame of that size takes while it renders and is written: the
+// floats rendered, and the bytes of a PNG written from them.
+std::uint64_t frame_memory(int width, int height)
+{
+    const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    return pixels * (sizeof(miColor) + 4);
+}
+
+// Memory the system can give without swapping, as the kernel estimates it.
+std::uint64_t available_memory()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kibibytes = 0;
+    while (meminfo >> key >> kibibytes) {
+        if (key == "MemAvailable:")
+            return kibibytes * 1024;
+        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
 
 void show_progress(const TileQueue &tiles, double elapsed)
 {
@@ -120,19 +162,23 @@ void show_progress(const TileQueue &tiles, double elapsed)
 }  // namespace
 
 FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
-                            const ParameterRecord &record, const std::vector<Attachment> &attachments)
+                            const ParameterRecord &record, const std::vector<Attachment> &attachments,
+                            UpAxis up)
 {
     FrameScene frame{&tracer, &environment, static_cast<const unsigned char *>(record.fields()),
-                     std::vector<const Attachment *>(record.size() / 4, nullptr), 0.0f};
+                     std::vector<const Attachment *>(record.size() / 4, nullptr), up};
     for (const Attachment &a : attachments)
         frame.attachments[a.parameter->offset / 4] = &a;
-    // Far enough off the surface for single precision at the scene's largest
-    // coordinate, and no farther.
-    const Bounds b = bounds_of(tracer.mesh());
-    const float extent = std::max({1.0f, std::abs(b.low.x), std::abs(b.low.y), std::abs(b.low.z),
-                                   std::abs(b.high.x), std::abs(b.high.y), std::abs(b.high.z)});
-    frame.self_hit_offset = 1e-5f * extent;
     return frame;
+}
+
+void check_frame_fits(int width, int height)
+{
+    const std::uint64_t needed = frame_memory(width, height);
+    const std::uint64_t available = available_memory();
+    if (needed > available)
+        throw RenderError(size_options(width, height) + ": the image needs " + gibibytes(needed) +
+                          " of memory, and " + gibibytes(available) + " is available");
 }
 
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
@@ -147,7 +193,13 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     Image image;
     image.width = settings.width;
     image.height = settings.height;
-    image.pixels.assign(static_cast<std::size_t>(settings.width) * settings.height, miColor{});
+    try {
+        image.pixels.assign(static_cast<std::size_t>(settings.width) * settings.height, miColor{});
+    } catch (const std::bad_alloc &) {
+        throw RenderError(size_options(settings.width, settings.height) + ": the image needs " +
+                          gibibytes(frame_memory(settings.width, settings.height)) +
+                          " of memory, more than this process can have");
+    }
 
     TileQueue tiles{(settings.width + tile_size - 1) / tile_size,
                     (settings.height + tile_size - 1) / tile_size};
@@ -155,16 +207,38 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     workers.reserve(static_cast<std::size_t>(settings.threads));
     for (int i = 0; i < settings.threads; ++i)
         workers.emplace_back(shader, frame, shader_record, camera, settings, image, i);
-    std::vector<std::thread> threads;
-    for (FrameWorker &worker : workers)
-        threads.emplace_back([&worker, &tiles] { worker.run(tiles); });
 
-    while (settings.show_progress && tiles.done.load() < tiles.count()) {
-        show_progress(tiles, elapsed());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The calling thread is the first worker; a thread that cannot be started
+    // leaves its share to the others.
+    std::vector<std::thread> threads;
+    statistics.threads = 1;
+    for (std::size_t i = 1; i < workers.size(); ++i) {
+        try {
+            threads.emplace_back([&worker = workers[i], &tiles] { worker.run(tiles); });
+            ++statistics.threads;
+        } catch (const std::system_error &error) {
+            statistics.thread_start_fault = error.code().message();
+            break;
+        }
     }
+    std::thread progress;
+    if (settings.show_progress) {
+        try {
+            progress = std::thread([&] {
+                while (tiles.done.load() < tiles.count()) {
+                    show_progress(tiles, elapsed());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+            });
+        } catch (const std::system_error &) {
+            // No progress bar; the frame renders all the same.
+        }
+    }
+    workers[0].run(tiles);
     for (std::thread &thread : threads)
         thread.join();
+    if (progress.joinable())
+        progress.join();
     if (settings.show_progress) {
         show_progress(tiles, elapsed());
         std::fprintf(stderr, "\n");

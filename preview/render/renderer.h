@@ -4,6 +4,8 @@
 #define UMBREX_PREVIEW_RENDERER_H
 
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "preview/scene/camera.h"
@@ -14,6 +16,7 @@
 struct RenderSettings {
     int width = 640;
     int height = 360;
+    UpAxis up = UpAxis::y;
     int camera_rays = 1;  // per pixel; more are jittered over the pixel and averaged
     int threads = 1;
     bool show_progress = false;
@@ -24,16 +27,30 @@ struct RenderSettings {
 struct FrameStatistics {
     std::uint64_t probe_rays = 0;
     double seconds = 0.0;
+    int threads = 0;                  // that rendered; fewer than asked when some could not start
+    std::string thread_start_fault;   // why not, then
+};
+
+// A frame that cannot be rendered: what() says why.
+struct RenderError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // What the frame's shading calls share: the tracer, the environment, the
 // parameter record with its attachments (which must outlive the frame), and
-// a self-hit offset scaled to the scene's coordinates.
+// which way the scene's up points.
 FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
-                            const ParameterRecord &record, const std::vector<Attachment> &attachments);
+                            const ParameterRecord &record, const std::vector<Attachment> &attachments,
+                            UpAxis up);
+
+// Throws RenderError, saying how much memory the frame needs, when a frame
+// of that size will not fit in the memory this machine has available.
+void check_frame_fits(int width, int height);
 
 // Renders with the shader, whose parameter record and attachments the frame
-// scene points to. Pixels no camera ray hits stay (0, 0, 0, 0).
+// scene points to. Pixels no camera ray hits stay (0, 0, 0, 0). The calling
+// thread renders too; threads that cannot be started are left out, as the
+// statistics tell. Throws RenderError when the image does not fit in memory.
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
                    const Camera &camera, const RenderSettings &settings, FrameStatistics &statistics);
 

@@ -2,18 +2,39 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 #include "preview/value_parsing.h"
 
 namespace {
+
 constexpr float degrees = 3.14159265358979f / 180.0f;
+
+Vec3 up_vector(UpAxis up)
+{
+    return up == UpAxis::z ? Vec3{0.0f, 0.0f, 1.0f} : Vec3{0.0f, 1.0f, 0.0f};
 }
 
-CameraRays::CameraRays(const Camera &camera, int width, int height)
-    : forward_(normalized(camera.target - camera.eye)), width_(width), height_(height)
+}  // namespace
+
+Vec3 to_y_up(Vec3 d, UpAxis up)
 {
-    right_ = normalized(cross(forward_, {0.0f, 1.0f, 0.0f}));
+    return up == UpAxis::z ? Vec3{d.x, d.z, -d.y} : d;
+}
+
+Vec3 from_y_up(Vec3 d, UpAxis up)
+{
+    return up == UpAxis::z ? Vec3{d.x, -d.z, d.y} : d;
+}
+
+CameraRays::CameraRays(const Camera &camera, const DVec3 &origin, UpAxis up, int width, int height)
+    : eye_(to_float(camera.eye - origin)),
+      forward_(to_float(normalized(camera.target - camera.eye))),
+      width_(width),
+      height_(height)
+{
+    right_ = normalized(cross(forward_, up_vector(up)));
     if (length(right_) == 0.0f)  // looking straight up or down
         right_ = {1.0f, 0.0f, 0.0f};
     up_ = cross(right_, forward_);
@@ -30,17 +51,18 @@ Vec3 CameraRays::direction(double x, double y) const
 
 Camera default_scene_camera()
 {
-    return {{4.4f, 4.8f, 6.2f}, {0.5f, 0.2f, 0.1f}, 36.0f};
+    return {{4.4, 4.8, 6.2}, {0.5, 0.2, 0.1}, 36.0f};
 }
 
-Camera framing_camera(const Bounds &bounds, float aspect)
+Camera framing_camera(const Mesh &mesh, float aspect, UpAxis up)
 {
+    const Bounds bounds = bounds_of(mesh);
     Camera camera;
     camera.fov_degrees = 40.0f;
-    camera.target = bounds.centre();
-    const Vec3 forward = -normalized({0.55f, 0.45f, 1.0f});
-    const Vec3 right = normalized(cross(forward, {0.0f, 1.0f, 0.0f}));
-    const Vec3 up = cross(right, forward);
+    const Vec3 target = bounds.centre();
+    const Vec3 forward = from_y_up(-normalized(Vec3{0.55f, 0.45f, 1.0f}), up);
+    const Vec3 right = normalized(cross(forward, up_vector(up)));
+    const Vec3 camera_up = cross(right, forward);
     const float tan_vertical = std::tan(camera.fov_degrees * degrees * 0.5f);
     const float tan_horizontal = tan_vertical * aspect;
 
@@ -48,12 +70,13 @@ Camera framing_camera(const Bounds &bounds, float aspect)
     float distance = 1e-3f;
     for (int corner = 0; corner < 8; ++corner) {
         const Vec3 c = Vec3{corner & 1 ? bounds.high.x : bounds.low.x, corner & 2 ? bounds.high.y : bounds.low.y,
-                            corner & 4 ? bounds.high.z : bounds.low.z} - camera.target;
+                            corner & 4 ? bounds.high.z : bounds.low.z} - target;
         const float depth = dot(c, forward);
         distance = std::max({distance, std::abs(dot(c, right)) / tan_horizontal - depth,
-                             std::abs(dot(c, up)) / tan_vertical - depth});
+                             std::abs(dot(c, camera_up)) / tan_vertical - depth});
     }
-    camera.eye = camera.target - forward * (distance * 1.05f);
+    camera.target = mesh.origin + to_double(target);
+    camera.eye = camera.target - to_double(forward * (distance * 1.05f));
     return camera;
 }
 
@@ -62,14 +85,29 @@ Camera parse_camera(const std::string &text)
     const auto first = text.find(':');
     const auto second = first == std::string::npos ? first : text.find(':', first + 1);
     if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
-        throw std::invalid_argument("expected eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees");
-    const auto eye = parse_floats(text.substr(0, first), 3, "the eye");
-    const auto target = parse_floats(text.substr(first + 1, second - first - 1), 3, "the target");
-    const auto fov = parse_floats(text.substr(second + 1), 1, "the field of view");
+        throw std::invalid_argument("--camera: expected eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees");
+    const auto eye = parse_doubles(text.substr(0, first), 3, "--camera: the eye");
+    const auto target = parse_doubles(text.substr(first + 1, second - first - 1), 3, "--camera: the target");
+    const auto fov = parse_floats(text.substr(second + 1), 1, "--camera: the field of view");
     Camera camera{{eye[0], eye[1], eye[2]}, {target[0], target[1], target[2]}, fov[0]};
     if (!(camera.fov_degrees > 0.0f && camera.fov_degrees < 180.0f))
-        throw std::invalid_argument("the field of view must lie between 0 and 180 degrees");
-    if (length(camera.target - camera.eye) == 0.0f)
-        throw std::invalid_argument("the eye and the target are the same point");
+        throw std::invalid_argument("--camera: the field of view must lie between 0 and 180 degrees");
+    const double distance = length(camera.target - camera.eye);
+    if (!std::isfinite(distance))
+        throw std::invalid_argument("--camera: the eye and the target are too far apart to aim between them");
+    if (distance == 0.0)
+        throw std::invalid_argument("--camera: the eye and the target are the same point");
     return camera;
+}
+
+void check_camera_reach(const Camera &camera, const Mesh &mesh)
+{
+    const DVec3 eye = camera.eye - mesh.origin;
+    if (std::max({std::abs(eye.x), std::abs(eye.y), std::abs(eye.z)}) <= max_ray_origin)
+        return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "--camera: the eye lies %g units from the scene's centre; rays can start at most %g away",
+                  length(eye), max_ray_origin);
+    throw std::invalid_argument(text);
 }

@@ -1,6 +1,7 @@
 #include "preview/scene/mesh.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 void Mesh::append(const Mesh &other)
@@ -13,15 +14,109 @@ void Mesh::append(const Mesh &other)
                           other.corner_normals.end());
 }
 
+namespace {
+
+template <typename T>
+struct BoundsOf {
+    Vector3<T> low{std::numeric_limits<T>::infinity(), std::numeric_limits<T>::infinity(),
+                   std::numeric_limits<T>::infinity()};
+    Vector3<T> high = -low;
+
+    void add(Vector3<T> p)
+    {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+};
+
+std::string describe_number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string describe(DVec3 p)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "(%g, %g, %g)", p.x, p.y, p.z);
+    return text;
+}
+
+// The used vertex farthest from the median of them all, axis by axis: the
+// one that stands out from the rest.
+std::size_t farthest_out(const std::vector<DVec3> &positions, const std::vector<std::uint32_t> &kept)
+{
+    std::vector<std::size_t> used;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (kept[i] != std::numeric_limits<std::uint32_t>::max())
+            used.push_back(i);
+    }
+    const auto median = [&](double DVec3::*axis) {
+        std::vector<double> values;
+        for (const std::size_t i : used)
+            values.push_back(positions[i].*axis);
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    const DVec3 middle = {median(&DVec3::x), median(&DVec3::y), median(&DVec3::z)};
+    return *std::max_element(used.begin(), used.end(), [&](std::size_t a, std::size_t b) {
+        const DVec3 da = positions[a] - middle, db = positions[b] - middle;
+        return std::max({std::abs(da.x), std::abs(da.y), std::abs(da.z)}) <
+               std::max({std::abs(db.x), std::abs(db.y), std::abs(db.z)});
+    });
+}
+
+}  // namespace
+
 Bounds bounds_of(const Mesh &mesh)
 {
-    constexpr float inf = std::numeric_limits<float>::infinity();
-    Bounds b{{inf, inf, inf}, {-inf, -inf, -inf}};
-    for (const Vec3 &p : mesh.positions) {
-        b.low = {std::min(b.low.x, p.x), std::min(b.low.y, p.y), std::min(b.low.z, p.z)};
-        b.high = {std::max(b.high.x, p.x), std::max(b.high.y, p.y), std::max(b.high.z, p.z)};
+    BoundsOf<float> b;
+    for (const auto &triangle : mesh.triangles) {
+        for (const std::uint32_t corner : triangle)
+            b.add(mesh.positions[corner]);
     }
-    return b;
+    return {b.low, b.high};
+}
+
+Mesh make_traceable_mesh(const SceneTriangles &scene, const std::string &source)
+{
+    constexpr auto unused = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> kept(scene.positions.size(), unused);
+    BoundsOf<double> b;
+    std::uint32_t count = 0;
+    for (const auto &triangle : scene.triangles) {
+        for (const std::uint32_t corner : triangle) {
+            if (kept[corner] != unused)
+                continue;
+            const DVec3 p = scene.positions[corner];
+            if (!is_finite(p))
+                throw SceneError(source + ": vertex " + std::to_string(corner + 1) + " is not a finite point");
+            kept[corner] = count++;
+            b.add(p);
+        }
+    }
+
+    Mesh mesh;
+    mesh.origin = (b.low + b.high) * 0.5;
+    const DVec3 reach = b.high - mesh.origin;
+    if (!(std::max({reach.x, reach.y, reach.z}) <= max_scene_reach)) {
+        const std::size_t stray = farthest_out(scene.positions, kept);
+        throw SceneError(source + ": vertex " + std::to_string(stray + 1) + " at " +
+                         describe(scene.positions[stray]) +
+                         " lies too far from the rest of the scene to be traced (the scene may reach " +
+                         describe_number(max_scene_reach) + " units from its centre)");
+    }
+    mesh.positions.resize(count);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (kept[i] != unused)
+            mesh.positions[kept[i]] = to_float(scene.positions[i] - mesh.origin);
+    }
+    mesh.triangles.reserve(scene.triangles.size());
+    for (const auto &t : scene.triangles)
+        mesh.triangles.push_back({kept[t[0]], kept[t[1]], kept[t[2]]});
+    mesh.corner_normals = scene.corner_normals;
+    return mesh;
 }
 
 namespace {

@@ -1,4 +1,6 @@
-// The preview host's scene: one triangle mesh with a normal at each corner.
+// The preview host's scene: one triangle mesh with a normal at each corner,
+// held near the origin in single precision, with the offset that puts it back
+// where the scene file has it.
 #ifndef UMBREX_PREVIEW_MESH_H
 #define UMBREX_PREVIEW_MESH_H
 
@@ -11,11 +13,13 @@
 #include "preview/scene/vec3.h"
 
 struct Mesh {
-    std::vector<Vec3> positions;
+    std::vector<Vec3> positions;                          // relative to origin
     std::vector<std::array<std::uint32_t, 3>> triangles;  // indices into positions
     std::vector<std::array<Vec3, 3>> corner_normals;      // one triple per triangle
+    DVec3 origin;  // where the positions' zero lies in the scene's own coordinates
 
-    // Appends another mesh, its indices shifted past this one's vertices.
+    // Appends another mesh of the same origin, its indices shifted past this
+    // one's vertices.
     void append(const Mesh &other);
 };
 
@@ -24,16 +28,44 @@ struct Bounds {
     Vec3 centre() const { return (low + high) * 0.5f; }
 };
 
+// The bounds of the vertices that triangles use, relative to the origin.
 Bounds bounds_of(const Mesh &mesh);
+
+// How far from the scene's centre a vertex may lie, and a ray may start: the
+// ray tracer takes coordinates up to about 1.8e18, and a camera framing the
+// scene stands a few times its size away.
+constexpr double max_scene_reach = 1e17;
+constexpr double max_ray_origin = 1e18;
+
+// Triangles as a scene file gives them, in its own coordinates.
+struct SceneTriangles {
+    std::vector<DVec3> positions;
+    std::vector<std::array<std::uint32_t, 3>> triangles;  // indices into positions
+    std::vector<std::array<Vec3, 3>> corner_normals;      // one triple per triangle
+};
+
+// The mesh to trace: only the vertices that triangles use, moved in double
+// precision so that the centre of their bounds is the origin. Throws
+// SceneError naming `source` for a vertex that is not finite or lies beyond
+// max_scene_reach.
+Mesh make_traceable_mesh(const SceneTriangles &scene, const std::string &source);
 
 // A scene that cannot be read; what() names the file and the fault.
 struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A Wavefront OBJ, triangulated: its vertex normals where every corner of a
-// face has one, the face's own normal otherwise.
-Mesh load_obj(const std::string &path);
+// A scene as read, with what the reader had to leave out.
+struct LoadedScene {
+    Mesh mesh;
+    std::vector<std::string> warnings;
+};
+
+// A Wavefront OBJ, every polygon triangulated in its own shape: its vertex
+// normals where every corner of a face has one, the face's own normal
+// otherwise. Faces that cannot be triangulated are skipped and counted in a
+// warning.
+LoadedScene load_obj(const std::string &path);
 
 // Shapes for built scenes.
 Mesh make_ground(float half_size);

@@ -1,11 +1,11 @@
-// Reading a Wavefront OBJ scene with tinyobjloader.
+// Reading a Wavefront OBJ scene with tinyobjloader, in double precision.
 
 #include <tiny_obj_loader.h>
 
-#include <cmath>
 #include <filesystem>
 
 #include "preview/scene/mesh.h"
+#include "preview/scene/polygon_triangulation.h"
 
 namespace {
 
@@ -15,74 +15,89 @@ std::string first_line(const std::string &text)
     return line.empty() ? "not a readable OBJ file" : line;
 }
 
-bool finite(Vec3 v)
+// A corner normal from the file, or the face's own where the file's is
+// missing, zero or not finite.
+Vec3 corner_normal(const tinyobj::attrib_t &attrib, int index, Vec3 face_normal)
 {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+    const auto n = static_cast<std::size_t>(index) * 3;
+    const Vec3 normal = normalized(to_float({attrib.normals[n], attrib.normals[n + 1], attrib.normals[n + 2]}));
+    return is_finite(normal) && length(normal) > 0.0f ? normal : face_normal;
 }
 
 }  // namespace
 
-Mesh load_obj(const std::string &path)
+LoadedScene load_obj(const std::string &path)
 {
     std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw SceneError(path + ": is a folder, not a scene file");
     if (!std::filesystem::is_regular_file(path, error))
         throw SceneError(path + ": no such scene file");
 
     tinyobj::ObjReaderConfig config;
-    config.triangulate = true;
+    config.triangulate = false;  // polygons are split below, keeping their shape
     config.vertex_color = false;
     tinyobj::ObjReader reader;
     if (!reader.ParseFromFile(path, config))
         throw SceneError(path + ": " + first_line(reader.Error()));
 
     const tinyobj::attrib_t &attrib = reader.GetAttrib();
-    Mesh mesh;
-    for (std::size_t i = 0; i + 2 < attrib.vertices.size(); i += 3) {
-        const Vec3 p = {attrib.vertices[i], attrib.vertices[i + 1], attrib.vertices[i + 2]};
-        if (!finite(p))
-            throw SceneError(path + ": vertex " + std::to_string(i / 3 + 1) + " is not a finite point");
-        mesh.positions.push_back(p);
-    }
-    const auto vertex_count = static_cast<int>(mesh.positions.size());
+    SceneTriangles scene;
+    scene.positions.reserve(attrib.vertices.size() / 3);
+    for (std::size_t i = 0; i + 2 < attrib.vertices.size(); i += 3)
+        scene.positions.push_back({attrib.vertices[i], attrib.vertices[i + 1], attrib.vertices[i + 2]});
+    const auto vertex_count = static_cast<int>(scene.positions.size());
     const auto normal_count = static_cast<int>(attrib.normals.size() / 3);
 
+    std::size_t skipped = 0;
+    std::vector<DVec3> corners;
     for (const tinyobj::shape_t &shape : reader.GetShapes()) {
+        // The reader counts a face's corners in a byte: more than 255 would
+        // shift every face after it.
+        std::size_t listed = 0;
+        for (const unsigned char count : shape.mesh.num_face_vertices)
+            listed += count;
+        if (listed != shape.mesh.indices.size())
+            throw SceneError(path + ": a face of \"" + shape.name + "\" has more than 255 corners");
+
         std::size_t first = 0;
-        for (const unsigned char corners : shape.mesh.num_face_vertices) {
+        for (const unsigned char count : shape.mesh.num_face_vertices) {
             const tinyobj::index_t *index = &shape.mesh.indices[first];
-            first += corners;
-            if (corners != 3)
-                continue;  // a face that could not be triangulated
-            std::array<std::uint32_t, 3> triangle;
+            first += count;
+            corners.clear();
             bool has_normals = true;
-            for (int c = 0; c < 3; ++c) {
+            for (std::size_t c = 0; c < count; ++c) {
                 if (index[c].vertex_index < 0 || index[c].vertex_index >= vertex_count)
-                    throw SceneError(path + ": a face of \"" + shape.name +
-                                     "\" refers to vertex " + std::to_string(index[c].vertex_index + 1) +
-                                     ", which does not exist");
-                triangle[c] = static_cast<std::uint32_t>(index[c].vertex_index);
-                has_normals = has_normals && index[c].normal_index >= 0 &&
-                              index[c].normal_index < normal_count;
+                    throw SceneError(path + ": a face of \"" + shape.name + "\" refers to vertex " +
+                                     std::to_string(index[c].vertex_index + 1) + ", which does not exist");
+                corners.push_back(scene.positions[static_cast<std::size_t>(index[c].vertex_index)]);
+                has_normals = has_normals && index[c].normal_index >= 0 && index[c].normal_index < normal_count;
             }
-            const Vec3 &a = mesh.positions[triangle[0]];
-            const Vec3 face_normal = normalized(cross(mesh.positions[triangle[1]] - a,
-                                                      mesh.positions[triangle[2]] - a));
-            if (length(face_normal) == 0.0f)
-                continue;  // no area, nothing to see or hit
-            std::array<Vec3, 3> normals = {face_normal, face_normal, face_normal};
-            if (has_normals) {
+            const std::vector<CornerTriangle> triangles = triangulate_polygon(corners);
+            if (triangles.empty())
+                ++skipped;
+            for (const CornerTriangle &t : triangles) {
+                const Vec3 face_normal =
+                    to_float(normalized(cross(corners[t[1]] - corners[t[0]], corners[t[2]] - corners[t[0]])));
+                std::array<Vec3, 3> normals = {face_normal, face_normal, face_normal};
+                std::array<std::uint32_t, 3> triangle;
                 for (int c = 0; c < 3; ++c) {
-                    const auto n = static_cast<std::size_t>(index[c].normal_index) * 3;
-                    const Vec3 normal = normalized({attrib.normals[n], attrib.normals[n + 1],
-                                                    attrib.normals[n + 2]});
-                    normals[c] = finite(normal) && length(normal) > 0.0f ? normal : face_normal;
+                    triangle[c] = static_cast<std::uint32_t>(index[t[c]].vertex_index);
+                    if (has_normals)
+                        normals[c] = corner_normal(attrib, index[t[c]].normal_index, face_normal);
                 }
+                scene.triangles.push_back(triangle);
+                scene.corner_normals.push_back(normals);
             }
-            mesh.triangles.push_back(triangle);
-            mesh.corner_normals.push_back(normals);
         }
     }
-    if (mesh.triangles.empty())
+    if (scene.triangles.empty())
         throw SceneError(path + ": the scene has no faces");
-    return mesh;
+
+    LoadedScene loaded{make_traceable_mesh(scene, path), {}};
+    if (skipped > 0)
+        loaded.warnings.push_back(path + ": " + std::to_string(skipped) +
+                                  (skipped == 1 ? " face has" : " faces have") +
+                                  " no area or crossing edges and could not be triangulated; skipped");
+    return loaded;
 }

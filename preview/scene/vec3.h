@@ -1,29 +1,54 @@
-// Three-component vectors for the preview host's geometry.
+// Three-component vectors for the preview host's geometry: single precision
+// for what is traced, double precision for coordinates as the scene file and
+// the user give them.
 #ifndef UMBREX_PREVIEW_VEC3_H
 #define UMBREX_PREVIEW_VEC3_H
 
 #include <cmath>
 
-struct Vec3 {
-    float x = 0.0f, y = 0.0f, z = 0.0f;
+template <typename T>
+struct Vector3 {
+    T x = 0, y = 0, z = 0;
 };
+using Vec3 = Vector3<float>;
+using DVec3 = Vector3<double>;
 
-inline Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 operator-(Vec3 a) { return {-a.x, -a.y, -a.z}; }
-inline Vec3 operator*(Vec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-inline float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline Vec3 cross(Vec3 a, Vec3 b)
+template <typename T>
+inline Vector3<T> operator+(Vector3<T> a, Vector3<T> b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+template <typename T>
+inline Vector3<T> operator-(Vector3<T> a, Vector3<T> b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+template <typename T>
+inline Vector3<T> operator-(Vector3<T> a) { return {-a.x, -a.y, -a.z}; }
+template <typename T>
+inline Vector3<T> operator*(Vector3<T> a, T s) { return {a.x * s, a.y * s, a.z * s}; }
+template <typename T>
+inline T dot(Vector3<T> a, Vector3<T> b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+template <typename T>
+inline Vector3<T> cross(Vector3<T> a, Vector3<T> b)
 {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline float length(Vec3 a) { return std::sqrt(dot(a, a)); }
+template <typename T>
+inline T length(Vector3<T> a) { return std::sqrt(dot(a, a)); }
 
 // Unit vector along a; the zero vector stays zero.
-inline Vec3 normalized(Vec3 a)
+template <typename T>
+inline Vector3<T> normalized(Vector3<T> a)
 {
-    const float l = length(a);
-    return l > 0.0f ? a * (1.0f / l) : a;
+    const T l = length(a);
+    return l > T(0) ? a * (T(1) / l) : a;
 }
+
+template <typename T>
+inline bool is_finite(Vector3<T> a)
+{
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
+
+inline Vec3 to_float(DVec3 a)
+{
+    return {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z)};
+}
+inline DVec3 to_double(Vec3 a) { return {a.x, a.y, a.z}; }
 
 #endif

@@ -5,7 +5,19 @@
 
 #include "preview/value_parsing.h"
 
-void Attachment::evaluate(Vec3 point, Vec3 normal, float out[4]) const
+namespace {
+
+// Whether the cell that holds the coordinate has an odd index. Cells beyond
+// what a double counts exactly (a tiny cell far out) all count as even.
+bool odd_cell(double coordinate, double scale)
+{
+    const double cell = std::floor(coordinate / scale);
+    return std::isfinite(cell) && std::abs(std::fmod(cell, 2.0)) == 1.0;
+}
+
+}  // namespace
+
+void Attachment::evaluate(DVec3 point, Vec3 normal, float out[4]) const
 {
     if (kind == Kind::image) {
         const miColor c = image->lookup(normal);
@@ -15,10 +27,7 @@ void Attachment::evaluate(Vec3 point, Vec3 normal, float out[4]) const
         out[3] = c.a;
         return;
     }
-    const auto cell = [this](float coordinate) {
-        return static_cast<long long>(std::floor(coordinate / scale));
-    };
-    const bool odd = ((cell(point.x) + cell(point.y) + cell(point.z)) & 1) != 0;
+    const bool odd = (odd_cell(point.x, scale) != odd_cell(point.y, scale)) != odd_cell(point.z, scale);
     for (std::size_t i = 0; i < value.size(); ++i) {
         // A colour's complement keeps its alpha.
         const bool alpha = parameter->type == ParameterType::color && i == 3;

@@ -17,8 +17,10 @@ struct Attachment {
     std::vector<float> value;                   // checker: the parameter's own value
     std::shared_ptr<const LatLongImage> image;  // image: looked up along the normal
 
-    // The parameter's value at a shaded point, written into out (up to four floats).
-    void evaluate(Vec3 point, Vec3 normal, float out[4]) const;
+    // The parameter's value at a shaded point in the scene's own coordinates,
+    // with its normal in the environment's frame, written into out (up to
+    // four floats).
+    void evaluate(DVec3 point, Vec3 normal, float out[4]) const;
 };
 
 // Parses name=checker:SCALE (a colour or scalar: a 3D checker between its value

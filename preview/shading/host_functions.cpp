@@ -20,8 +20,10 @@ HOST_FUNCTION void *mi_phen_eval(miState *state, void *param)
     if (offset < 0 || word >= s.frame->attachments.size() || !s.frame->attachments[word] ||
         word >= std::size(s.attached_values))
         return param;
-    const Vec3 point = {state->point.x, state->point.y, state->point.z};
-    const Vec3 normal = {state->normal.x, state->normal.y, state->normal.z};
+    // The attached shaders see the scene's own coordinates, and directions
+    // in the environment's frame.
+    const DVec3 point = s.frame->tracer->mesh().origin + DVec3{state->point.x, state->point.y, state->point.z};
+    const Vec3 normal = to_y_up({state->normal.x, state->normal.y, state->normal.z}, s.frame->up);
     s.frame->attachments[word]->evaluate(point, normal, s.attached_values[word]);
     return s.attached_values[word];
 }
@@ -52,19 +54,18 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     const Vec3 d = raw * inverse_length;
     ++s.probe_rays;
 
-    // Start off the surface on the side the probe leaves by, so it cannot
-    // hit the triangle it starts on.
+    // Start just off the surface on the side the probe leaves by, and pass
+    // through the triangle it starts on: neither depends on the scene's size.
     const Vec3 &n = s.geometric_normal;
-    const float side = dot(d, n) >= 0.0f ? s.frame->self_hit_offset : -s.frame->self_hit_offset;
-    const Vec3 start = Vec3{origin->x, origin->y, origin->z} + n * side;
+    const Vec3 start = offset_from_surface({origin->x, origin->y, origin->z}, dot(d, n) >= 0.0f ? n : -n);
     float reach = std::numeric_limits<float>::infinity();
     if (s.falloff_stop > 0.0 && s.falloff_stop > s.falloff_start)
         reach = static_cast<float>(s.falloff_stop);
 
     if (s.probe_log)
-        s.probe_log->push_back({start, d, reach});
+        s.probe_log->push_back({start, d, reach, s.triangle});
     float distance;
-    if (!s.frame->tracer->hit_distance(start, d, reach, distance))
+    if (!s.frame->tracer->hit_distance(start, d, reach, s.triangle, distance))
         return miFALSE;
     state->child->dist = distance;
     return miTRUE;
@@ -72,7 +73,8 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
 
 HOST_FUNCTION miBoolean mi_trace_environment(miColor *result, miState *state, miVector *direction)
 {
-    *result = shading_state(state).frame->environment->lookup({direction->x, direction->y, direction->z});
+    const FrameScene &frame = *shading_state(state).frame;
+    *result = frame.environment->lookup(to_y_up({direction->x, direction->y, direction->z}, frame.up));
     return miTRUE;
 }
 

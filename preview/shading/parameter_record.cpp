@@ -8,6 +8,9 @@
 
 namespace {
 
+// Bytes of zeros past the declared fields and past their attachment flags.
+constexpr std::size_t record_padding = 1024;
+
 std::size_t edit_distance(const std::string &a, const std::string &b)
 {
     std::vector<std::size_t> row(b.size() + 1);
@@ -56,8 +59,8 @@ std::vector<double> parse_value(const DeclaredParameter &p, const std::string &t
 
 ParameterRecord::ParameterRecord(const ShaderDeclaration &declaration)
     : declaration_(declaration),
-      ghost_offs_(static_cast<int>((declaration.record_size + 15) / 16 * 16)),
-      words_(static_cast<std::size_t>(ghost_offs_) / 4 + declaration.record_size / 4, 0u)
+      ghost_offs_(static_cast<int>((declaration.record_size + record_padding + 15) / 16 * 16)),
+      words_(static_cast<std::size_t>(ghost_offs_) / 2, 0u)
 {
     for (const DeclaredParameter &p : declaration.parameters) {
         if (!p.default_value.empty())

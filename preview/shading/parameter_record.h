@@ -1,6 +1,9 @@
 // The shader's parameter record as the host builds it: laid out from the
 // declaration, filled with its defaults, then with the user's values; followed
 // by the attachment flags the shader finds ghost_offs bytes beyond each field.
+// Both parts run on in zeros well past their declared end, so that a library
+// that reads more than its declaration lays out finds zeros, never memory
+// outside the record.
 #ifndef UMBREX_PREVIEW_PARAMETER_RECORD_H
 #define UMBREX_PREVIEW_PARAMETER_RECORD_H
 

@@ -254,7 +254,9 @@ const char *type_name(ParameterType type)
 
 ShaderDeclaration parse_shader_declaration(std::string_view text, const std::string &source)
 {
-    return Parser(tokenize(text, source), source).declaration();
+    ShaderDeclaration declaration = Parser(tokenize(text, source), source).declaration();
+    declaration.source = source;
+    return declaration;
 }
 
 ShaderDeclaration read_shader_declaration(const std::string &path)

@@ -19,6 +19,7 @@ struct DeclaredParameter {
 };
 
 struct ShaderDeclaration {
+    std::string source;  // the file or text it was read from
     std::string result_type;
     std::string name;
     int version = 0;

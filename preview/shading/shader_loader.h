@@ -1,5 +1,6 @@
-// The shader library loaded as the renderer loads it: by file, its five
-// exports looked up by name, its version checked.
+// The shader library loaded as the renderer loads it: by file, the shader
+// and its companions looked up by the name its declaration gives, its version
+// checked against the declared one.
 #ifndef UMBREX_PREVIEW_SHADER_LOADER_H
 #define UMBREX_PREVIEW_SHADER_LOADER_H
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "host/host_interface.h"
+#include "preview/shading/shader_declaration.h"
 
 struct ShaderLoadError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -23,7 +25,8 @@ struct LoadedShader {
     void (*set_module_handle)(void *);
 };
 
-// Loads the library and hands it this program as the host module.
-LoadedShader load_shader(const std::string &path);
+// Loads the library, checks that it holds the declared shader at the declared
+// version, and hands it this program as the host module.
+LoadedShader load_shader(const std::string &path, const ShaderDeclaration &declaration);
 
 #endif

@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "host/host_interface.h"
+#include "preview/scene/camera.h"
+#include "preview/scene/ray_tracer.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/environment.h"
-#include "preview/scene/ray_tracer.h"
 #include "preview/shading/sampler.h"
 
 // A probe as traced: for measuring the tracer alone on the same rays.
 struct ProbeRay {
     Vec3 origin, direction;
     float reach;
+    std::uint32_t skip;  // the triangle it starts on
 };
 
 // What every shading call of a frame shares, read-only.
@@ -26,14 +28,15 @@ struct FrameScene {
     const Environment *environment;
     const unsigned char *record;                  // the shader's parameter record
     std::vector<const Attachment *> attachments;  // by 4-byte word of the record; null if none
-    float self_hit_offset;                        // how far probes start off the surface
+    UpAxis up;                                    // the scene's up, the environment's +Y
 };
 
 struct ShadingState {
     miState state;  // first, so that the shader's state pointer leads here
     miState child;
     const FrameScene *frame;
-    Vec3 geometric_normal;  // unit, on the side the camera sees
+    std::uint32_t triangle;  // the one shaded, which its probes pass through
+    Vec3 geometric_normal;   // unit, on the side the camera sees
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
     SobolScramble sample_scramble;  // decorrelates this pixel's samples

