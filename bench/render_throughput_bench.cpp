@@ -66,9 +66,24 @@ struct Renderer {
     }
 };
 
+// The intersect context of a probe that passes through the triangle it
+// starts on, as umbrex-render traces it.
+struct ProbeContext {
+    RTCIntersectContext context;
+    std::uint32_t skip;
+};
+
+void skip_start_triangle(const RTCFilterFunctionNArguments *arguments)
+{
+    const auto *probe = reinterpret_cast<const ProbeContext *>(arguments->context);
+    if (RTCHitN_primID(arguments->hit, arguments->N, 0) == probe->skip)
+        arguments->valid[0] = 0;
+}
+
 // Embree alone on the recorded rays: rtcIntersect1 in a tight loop, the
-// queries set up beforehand, the rays split among the threads.
-double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads)
+// queries set up beforehand, the rays split among the threads; with the
+// start-triangle filter when the scene has its flag.
+double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int threads, bool skip_start)
 {
     std::vector<RTCRayHit> queries(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i) {
@@ -84,22 +99,59 @@ double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays
         q.ray.mask = 0xFFFFFFFFu;
         q.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     }
-    const RTCScene scene = tracer.scene();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
-            RTCIntersectContext context;
-            rtcInitIntersectContext(&context);
+            ProbeContext probe;
+            rtcInitIntersectContext(&probe.context);
+            if (skip_start)
+                probe.context.filter = skip_start_triangle;
             const std::size_t begin = queries.size() * t / threads, end = queries.size() * (t + 1) / threads;
-            for (std::size_t i = begin; i < end; ++i)
-                rtcIntersect1(scene, &context, &queries[i]);
+            for (std::size_t i = begin; i < end; ++i) {
+                probe.skip = rays[i].skip;
+                rtcIntersect1(scene, &probe.context, &queries[i]);
+            }
         });
     }
     for (std::thread &w : workers)
         w.join();
     return seconds_since(start);
 }
+
+double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads)
+{
+    return embree_seconds(tracer.scene(), rays, threads, true);
+}
+
+// The mesh in an Embree scene of its own, built with the given flags.
+class FlaggedScene {
+public:
+    FlaggedScene(const Mesh &mesh, RTCSceneFlags flags) : device_(rtcNewDevice(nullptr)), scene_(rtcNewScene(device_))
+    {
+        rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
+        rtcSetSceneFlags(scene_, flags);
+        RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
+        rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh.positions.data(), 0,
+                                   sizeof(Vec3), mesh.positions.size());
+        rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh.triangles.data(), 0,
+                                   3 * sizeof(std::uint32_t), mesh.triangles.size());
+        rtcCommitGeometry(geometry);
+        rtcAttachGeometry(scene_, geometry);
+        rtcReleaseGeometry(geometry);
+        rtcCommitScene(scene_);
+    }
+    ~FlaggedScene()
+    {
+        rtcReleaseScene(scene_);
+        rtcReleaseDevice(device_);
+    }
+    RTCScene scene() const { return scene_; }
+
+private:
+    RTCDevice device_;
+    RTCScene scene_;
+};
 
 struct Throughput {
     std::uint64_t rays;
@@ -152,6 +204,40 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                     one.embree_rate / 1e6, one.render_rate / one.embree_rate, many.render_rate / 1e6,
                     many.embree_rate / 1e6, many.render_rate / many.embree_rate,
                     many.render_rate / one.render_rate);
+    }
+    std::printf("\n");
+}
+
+// What watertight tracing and passing through the start triangle cost:
+// Embree alone on the probes of one frame, the scene built three ways.
+void tracing_table(const Renderer &renderer, const Sizes &sizes)
+{
+    std::printf("## Watertight tracing (Embree alone on one frame's probes, one thread, fastest of %d)\n\n",
+                sizes.repeats);
+    std::printf("| scene | probe rays | plain build (ns per probe) | robust build | robust, skipping the start "
+                "triangle | robust / plain | robust and skip / plain |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    const Mesh meshes[] = {make_default_scene(), make_bench_scene(sizes.big_scene)};
+    const char *names[] = {"default scene", "generated, 1 million triangles"};
+    for (int m = 0; m < 2; ++m) {
+        const Mesh &mesh = meshes[m];
+        const RayTracer tracer(mesh);
+        const Camera camera = m == 0 ? default_scene_camera()
+                                     : framing_camera(mesh, float(sizes.width) / sizes.height, UpAxis::y);
+        std::vector<std::vector<ProbeRay>> logs;
+        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
+        const std::vector<ProbeRay> &rays = logs[0];
+        const FlaggedScene plain(mesh, RTC_SCENE_FLAG_NONE);
+        const FlaggedScene robust(mesh, RTC_SCENE_FLAG_ROBUST);
+        double best[3] = {1e30, 1e30, 1e30};
+        for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
+            best[0] = std::min(best[0], embree_seconds(plain.scene(), rays, 1, false));
+            best[1] = std::min(best[1], embree_seconds(robust.scene(), rays, 1, false));
+            best[2] = std::min(best[2], embree_seconds(tracer, rays, 1));
+        }
+        const double per = 1e9 / static_cast<double>(rays.size());
+        std::printf("| %s | %zu | %.1f | %.1f | %.1f | %.2f | %.2f |\n", names[m], rays.size(), best[0] * per,
+                    best[1] * per, best[2] * per, best[1] / best[0], best[2] / best[0]);
     }
     std::printf("\n");
 }
@@ -220,6 +306,7 @@ int main(int argc, char **argv)
         // child that starts as a copy of it.
         scale_table(renderer, sizes);
         throughput_table(renderer, sizes);
+        tracing_table(renderer, sizes);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
         return 1;
