@@ -23,6 +23,7 @@
 #include "preview/scene/ray_tracer.h"
 #include "preview/render/renderer.h"
 #include "preview/scene/mesh.h"
+#include "preview/scene/scene_import.h"
 #include "preview/shading/shader_declaration.h"
 #include "preview/shading/shader_loader.h"
 #include "preview/value_parsing.h"
@@ -32,7 +33,10 @@ namespace {
 struct Options {
     std::string scene;
     std::string camera;
-    std::string up = "y";
+    std::string camera_name;
+    std::string up;  // empty: the file's, or y
+    std::string scale;
+    bool list = false;
     int width = 640;
     int height = 360;
     int aa = 1;
@@ -120,8 +124,131 @@ CLI::Validator whole_number(int low, int high)
         "INT in " + std::to_string(low) + " to " + std::to_string(high));
 }
 
+ImportedScene load_scene(const Options &options)
+{
+    ImportedScene scene;
+    if (options.scene.empty()) {
+        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
+        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
+        scene.format = "built in";
+        scene.up = UpAxis::y;
+        scene.up_note = "built that way";
+        scene.units_per_metre = 1.0;
+        scene.units_note = "built that way";
+    } else {
+        scene = import_scene(options.scene);
+    }
+    if (!options.scale.empty()) {
+        const double scale = parse_doubles(options.scale, 1, "--scale (scene units per metre)")[0];
+        if (!(scale > 0.0))
+            throw std::invalid_argument("--scale: scene units per metre must be above 0");
+        scene.units_per_metre = scale;
+        scene.units_note = "--scale";
+    }
+    for (const std::string &warning : scene.loaded.warnings)
+        warn(warning);
+    return scene;
+}
+
+UpAxis scene_up(const Options &options, const ImportedScene &scene)
+{
+    if (!options.up.empty())
+        return options.up == "z" ? UpAxis::z : UpAxis::y;
+    return scene.up.value_or(UpAxis::y);
+}
+
+std::string names_of(const std::vector<SceneCamera> &cameras)
+{
+    std::string names;
+    for (const SceneCamera &camera : cameras)
+        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
+    return names;
+}
+
+// --camera, --camera-name, the file's first camera, or one framed on the
+// scene (the built-in scene has its own).
+Camera choose_camera(const Options &options, const ImportedScene &scene, UpAxis up)
+{
+    const Mesh &mesh = scene.loaded.mesh;
+    const float aspect = static_cast<float>(options.width) / static_cast<float>(options.height);
+    if (!options.camera.empty() && !options.camera_name.empty())
+        throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
+    Camera camera;
+    if (!options.camera.empty()) {
+        camera = parse_camera(options.camera);
+    } else if (!options.camera_name.empty()) {
+        const auto found = std::find_if(scene.cameras.begin(), scene.cameras.end(),
+                                        [&](const SceneCamera &c) { return c.name == options.camera_name; });
+        if (found == scene.cameras.end())
+            throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
+                                        (scene.cameras.empty() ? std::string("; it has no cameras at all")
+                                                               : "; its cameras are " + names_of(scene.cameras)));
+        camera = found->view(aspect);
+    } else if (!scene.cameras.empty()) {
+        try {
+            camera = scene.cameras.front().view(aspect);
+        } catch (const std::invalid_argument &fault) {
+            warn(std::string(fault.what()) + "; framing the scene instead");
+            camera = framing_camera(mesh, aspect, up);
+        }
+    } else {
+        return options.scene.empty() ? default_scene_camera() : framing_camera(mesh, aspect, up);
+    }
+    check_camera_reach(camera, mesh);
+    return camera;
+}
+
+std::string point_text(DVec3 p)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", p.x, p.y, p.z);
+    return text;
+}
+
+// --list: what the scene holds, in its own coordinates.
+int list_scene(const Options &options)
+{
+    const ImportedScene scene = load_scene(options);
+    const Mesh &mesh = scene.loaded.mesh;
+    const Bounds bounds = bounds_of(mesh);
+    std::printf("scene: %s\n", options.scene.empty() ? "built-in" : options.scene.c_str());
+    std::printf("format: %s\n", scene.format.empty() ? "unnamed" : scene.format.c_str());
+    std::printf("triangles: %zu\n", mesh.triangles.size());
+    std::printf("bounds: %s to %s\n", point_text(mesh.origin + to_double(bounds.low)).c_str(),
+                point_text(mesh.origin + to_double(bounds.high)).c_str());
+    if (scene.units_per_metre)
+        std::printf("units: %.9g per metre (%s)\n", *scene.units_per_metre, scene.units_note.c_str());
+    else
+        std::printf("units: not stated by the file (--scale states them)\n");
+    const UpAxis up = scene_up(options, scene);
+    std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
+                !options.up.empty() ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
+    std::printf("meshes: %zu\n", scene.loaded.meshes.size());
+    for (const MeshSummary &m : scene.loaded.meshes) {
+        std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
+        if (m.placements > 1)
+            std::printf(", placed %zu times", m.placements);
+        std::printf("\n");
+    }
+    std::printf("cameras: %zu\n", scene.cameras.size());
+    const float aspect = static_cast<float>(options.width) / static_cast<float>(options.height);
+    for (const SceneCamera &c : scene.cameras) {
+        try {
+            const Camera view = c.view(aspect);
+            std::printf("  \"%s\": eye %s, looking along %s, vertical field of view %.4g degrees\n", c.name.c_str(),
+                        point_text(view.eye).c_str(), point_text(c.direction).c_str(), view.fov_degrees);
+        } catch (const std::invalid_argument &fault) {
+            std::printf("  \"%s\": cannot be used: %s\n", c.name.c_str(), fault.what());
+        }
+    }
+    return 0;
+}
+
 int render(const Options &options)
 {
+    if (options.list)
+        return list_scene(options);
+
     check_output_path(options.output);
     check_frame_fits(options.width, options.height);
 
@@ -142,19 +269,10 @@ int render(const Options &options)
         load_shader(options.library.empty() ? (beside / "Umbrex.so").string() : options.library, declaration);
     const Environment environment = make_environment(options.environment);
 
-    LoadedScene scene = options.scene.empty() ? LoadedScene{make_default_scene(), {}} : load_obj(options.scene);
-    for (const std::string &warning : scene.warnings)
-        warn(warning);
-    const Mesh &mesh = scene.mesh;
-    const UpAxis up = options.up == "z" ? UpAxis::z : UpAxis::y;
-    Camera camera;
-    if (!options.camera.empty()) {
-        camera = parse_camera(options.camera);
-        check_camera_reach(camera, mesh);
-    } else {
-        camera = options.scene.empty() ? default_scene_camera()
-                                       : framing_camera(mesh, static_cast<float>(options.width) / options.height, up);
-    }
+    const ImportedScene scene = load_scene(options);
+    const Mesh &mesh = scene.loaded.mesh;
+    const UpAxis up = scene_up(options, scene);
+    const Camera camera = choose_camera(options, scene, up);
     const RayTracer tracer(mesh);
 
     const FrameScene frame = make_frame_scene(tracer, environment, record, attachments, up);
@@ -204,12 +322,21 @@ int main(int argc, char **argv)
 {
     CLI::App app{"umbrex-render: renders a scene with the Umbrex shader, loaded as the host loads it"};
     Options options;
-    app.add_option("--scene", options.scene, "Wavefront OBJ scene (default: the built-in scene)");
+    app.add_option("--scene", options.scene,
+                   "glTF, GLB, FBX, Collada, PLY, STL, OBJ, 3DS or any scene file Assimp reads "
+                   "(default: the built-in scene)");
+    app.add_flag("--list", options.list, "print the scene's meshes, triangles, bounds, units, up axis and cameras, "
+                                         "then exit");
     app.add_option("--camera", options.camera,
-                   "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: framed on the scene)");
-    app.add_option("--up", options.up, "the scene's up axis, y or z: for framing, the camera and the environment")
-        ->capture_default_str()
+                   "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: the file's first camera, "
+                   "or framed on the scene)");
+    app.add_option("--camera-name", options.camera_name, "the file's camera of this name");
+    app.add_option("--up", options.up,
+                   "the scene's up axis, y or z: for framing, the camera and the environment (default: the file's, "
+                   "or y)")
         ->check(CLI::IsMember({"y", "z"}));
+    app.add_option("--scale", options.scale,
+                   "scene units per metre, where the file states none or states them wrongly (shown by --list)");
     app.add_option("--width", options.width, "image width in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--height", options.height, "image height in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--aa", options.aa, "camera rays per pixel, jittered and averaged")->capture_default_str()->check(whole_number(1, 4096));
