@@ -393,9 +393,11 @@ ImportedScene convert_scene(const aiScene &scene, const std::string &source)
 ImportedScene import_scene_with_assimp(const std::string &path)
 {
     Assimp::Importer importer;
-    // Polygons are split by ear clipping in their own plane; the structure is
-    // checked (indices in range, counts consistent) before it is converted.
-    const aiScene *scene = importer.ReadFile(path, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+    // Polygons are split by ear clipping in their own plane. Assimp's own
+    // validation is left out: it rejects a point cloud as a mesh without
+    // faces, where the conversion says the scene has no triangles, and the
+    // conversion checks every index it follows.
+    const aiScene *scene = importer.ReadFile(path, aiProcess_Triangulate);
     if (!scene)
         throw SceneError(path + ": " + first_line(importer.GetErrorString(), "not a scene file Assimp can read"));
     return convert_scene(*scene, path);
