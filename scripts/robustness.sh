@@ -23,7 +23,7 @@ TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/umbrex_host_tests --gtest_filter='
 
 # New inputs go to a scratch copy of each corpus; a crash leaves its input in
 # build-sanitize/ and fails the run.
-for target in shade preview_input; do
+for target in shade preview_input scene_conversion; do
   corpus=$(mktemp -d)
   log=build-sanitize/fuzz-$target.log
   cp fuzz/corpus/"$target"/* "$corpus"/

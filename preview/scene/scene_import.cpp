@@ -165,8 +165,9 @@ void read_units_and_up(const aiScene &scene, ImportedScene &imported, const std:
             imported.up = *axis == 1.0 ? UpAxis::y : UpAxis::z;
             imported.up_note = "the file's UpAxis";
         } else if (axis) {
-            imported.loaded.warnings.push_back(source + ": the file's up axis (UpAxis " + std::to_string(*axis) +
-                                               ", sign " + (sign ? std::to_string(*sign) : "+1") +
+            char stated[64];
+            std::snprintf(stated, sizeof stated, "UpAxis %g, sign %g", *axis, sign ? *sign : 1.0);
+            imported.loaded.warnings.push_back(source + ": the file's up axis (" + stated +
                                                ") is neither +Y nor +Z; taking +Y unless --up says otherwise");
         }
     }
