@@ -219,6 +219,17 @@ TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
     EXPECT_NEAR(view.fov_degrees, 53.130f, 1e-3f);
     EXPECT_NEAR(*scene.units_per_metre, 39.370, 1e-3) << "1 unit is 2.54 cm";
     EXPECT_EQ(scene.up, UpAxis::z);
+
+    // As Assimp hands over a glTF camera 0.5 radians high at an aspect of 2
+    // on a node at (1,2,3): its position a copy of the node's, and a
+    // "horizontal" angle of 0.5 times 2. The camera stands at the node, 0.5
+    // radians (28.648 degrees) high.
+    camera->mPosition = {1.0f, 2.0f, 3.0f};
+    camera->mHorizontalFOV = 1.0f;
+    built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("glTF2 Importer"));
+    const Camera gltf = convert_scene(built.scene, "camera.gltf").cameras[0].view(1.0f);
+    EXPECT_NEAR(length(gltf.eye - DVec3{1.0, 2.0, 3.0}), 0.0, 1e-6);
+    EXPECT_NEAR(gltf.fov_degrees, 28.648f, 1e-3f);
 }
 
 }  // namespace

@@ -333,17 +333,21 @@ std::string skipped_faces(const FaceCounts &counts)
     return text;
 }
 
-// A glTF camera sits at its node's origin, but Assimp 5.2's glTF reader also
-// copies the node's translation into the camera's position, which would
-// place it twice; for glTF the position is the node's alone.
-SceneCamera read_camera(const aiCamera &camera, std::size_t index, const Affine &transform, bool at_node_origin)
+// A glTF camera states its vertical field of view and sits at its node's
+// origin. Assimp 5.2's glTF reader hands over the vertical angle times the
+// aspect (1 where there is none) as the horizontal one, and also copies the
+// node's translation into the camera's position, which would place it
+// twice; for glTF both are undone.
+SceneCamera read_camera(const aiCamera &camera, std::size_t index, const Affine &transform, bool gltf)
 {
     SceneCamera read;
     read.name = name_of(camera.mName, "camera", index);
-    read.eye = transform.point(at_node_origin ? DVec3{} : to_double(camera.mPosition));
+    read.eye = transform.point(gltf ? DVec3{} : to_double(camera.mPosition));
     read.direction = normalized(transform.vector(to_double(camera.mLookAt)));
     read.horizontal_fov = camera.mHorizontalFOV;
     read.aspect = std::isfinite(camera.mAspect) && camera.mAspect > 0.0f ? camera.mAspect : 0.0f;
+    if (gltf && camera.mHorizontalFOV > 0.0f)
+        read.vertical_fov = camera.mHorizontalFOV / (read.aspect > 0.0f ? read.aspect : 1.0f);
     return read;
 }
 
@@ -354,12 +358,13 @@ Camera SceneCamera::view(float image_aspect) const
     const std::string what = "camera \"" + name + "\"";
     if (horizontal_fov == 0.0f)
         throw std::invalid_argument(what + " is orthographic; umbrex-render renders pinhole cameras only");
-    if (!(horizontal_fov > 0.0f && horizontal_fov < pi))
+    const double camera_aspect = aspect > 0.0f ? aspect : image_aspect;
+    const double vertical = vertical_fov > 0.0f ? vertical_fov
+                                                : 2.0 * std::atan(std::tan(0.5 * horizontal_fov) / camera_aspect);
+    if (!(horizontal_fov > 0.0f && horizontal_fov < pi && vertical > 0.0 && vertical < pi))
         throw std::invalid_argument(what + " has a field of view that is not between 0 and 180 degrees");
     if (!is_finite(eye) || !is_finite(direction) || length(direction) == 0.0)
         throw std::invalid_argument(what + " has no finite position and direction");
-    const double camera_aspect = aspect > 0.0f ? aspect : image_aspect;
-    const double vertical = 2.0 * std::atan(std::tan(0.5 * horizontal_fov) / camera_aspect);
     // A target one unit away, or farther where the eye's own coordinates are
     // too coarse for one unit.
     const double reach = 1.0 + std::max({std::abs(eye.x), std::abs(eye.y), std::abs(eye.z)}) * 1e-6;

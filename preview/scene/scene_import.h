@@ -21,6 +21,7 @@ struct SceneCamera {
     DVec3 direction;               // unit
     float horizontal_fov = 0.0f;   // radians, the whole angle; 0 for an orthographic camera
     float aspect = 0.0f;           // width / height, 0 where the file leaves it to the image
+    float vertical_fov = 0.0f;     // radians, where the file states it rather than the horizontal one
 
     // The pinhole view: the vertical field of view from the camera's own
     // aspect, or from the image's where the camera has none. Throws
