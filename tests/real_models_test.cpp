@@ -65,7 +65,8 @@ double mean_difference(const Image &a, const Image &b)
 
 const char *const models[] = {"WusonOBJ.obj", "spider.obj", "regr01.obj", "box.obj", "concave_polygon.obj",
                               "bunny.obj", "teapot.obj", "Wuson.ply", "Wuson.stl", "2CylinderEngine.glb",
-                              "duck.dae", "teapot_instancenodes.dae"};
+                              "gltf-cameras/Cameras.gltf", "cubes_with_names.fbx", "duck.dae",
+                              "teapot_instancenodes.dae"};
 
 // The first lines of --list that start with `key`, after it.
 std::string listed(const std::string &listing, const std::string &key)
