@@ -44,6 +44,14 @@ TEST_F(OcclusionEstimator, HitsAtOrBelowTheStartAreClosedAndAtOrBeyondTheStopOpe
     EXPECT_TRUE(same_colour(shade_one(3.0), bright));
     EXPECT_TRUE(same_colour(shade_one(1e30), bright));
     EXPECT_TRUE(same_colour(shade_one(INFINITY), bright));
+
+    // Closed is dark alone and open bright alone, whatever the other colour
+    // or the curve would make of a blend.
+    params.bright = {INFINITY, 0.5f, 0.25f, 1.0f};
+    EXPECT_TRUE(same_colour(shade_one(1.0), dark));
+    params.bright = bright;
+    params.falloff = -1.0f;
+    EXPECT_TRUE(same_colour(shade_one(3.0), bright));
 }
 
 TEST_F(OcclusionEstimator, HitsBetweenBlendAlongTheFalloffCurve)
@@ -62,6 +70,11 @@ TEST_F(OcclusionEstimator, HitsBetweenBlendAlongTheFalloffCurve)
     const miColor near_stop = shade_one(std::nextafter(3.0f, 2.0f));
     EXPECT_NEAR(near_start.b, dark.b, 1e-4);
     EXPECT_NEAR(near_stop.b, bright.b, 1e-4);
+
+    // A NaN distance fails both comparisons: partial, and NaN in every channel.
+    const miColor nan_hit = shade_one(NAN);
+    EXPECT_TRUE(std::isnan(nan_hit.r) && std::isnan(nan_hit.g) && std::isnan(nan_hit.b) &&
+                std::isnan(nan_hit.a));
 }
 
 TEST_F(OcclusionEstimator, EqualStartAndStopLeaveNoPartialSample)

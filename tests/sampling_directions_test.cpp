@@ -77,6 +77,19 @@ TEST_F(SamplingDirections, BiasPullsTheAxisAndRenormalisesIt)
     const miVector pulled = reference_axis(state.normal, params.bias_direction, 0.25f);
     EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], pulled));
 
+    // A NaN length is not zero: the axis is normalised, NaN throughout.
+    params.bias_direction = {NAN, 0.0f, 0.0f};
+    const miVector nan_axis = probe_directions({{0.3, 0.3}})[0];
+    EXPECT_TRUE(std::isnan(nan_axis.x) && std::isnan(nan_axis.y) && std::isnan(nan_axis.z));
+
+    // An attached direction is the host's, all three components of it.
+    params.bias = 1.0f;
+    attach(params.bias_direction, miVector{0.0f, 3.0f, 4.0f});
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 0.6f, 0.8f}));
+    instance.attached[68 / 4] = 0;
+    params.bias = 0.25f;
+    params.bias_direction = {1.0f, 0.0f, 0.0f};
+
     // The pulled axis is the base of every direction at other spreads too.
     params.spread = 90.0f;
     const auto d = probe_directions(grid);
