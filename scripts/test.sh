@@ -2,7 +2,8 @@
 # Builds the shader library for Linux (build/) and for 64-bit Windows
 # (build-win64/, cross-built with MinGW-w64), and runs every test: the Linux
 # tests, the same scripted-host tests against the DLL under Wine, and the
-# comparison of the two builds' results.
+# comparison of the two builds' results; then the mutation check and the
+# robustness runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
@@ -17,6 +18,9 @@ cmake --build build -j"$jobs"
 
 ctest --test-dir build-win64 --output-on-failure -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# One-line changes to the library that the tests must catch.
+bash scripts/mutation.sh
 
 # Sanitizers, concurrency and fuzzing.
 bash scripts/robustness.sh
