@@ -29,7 +29,8 @@ TEST_F(HostBinding, ANewModuleHandleBindsEveryFunctionAfresh)
 {
     void *alternate = load_module(ALTERNATE_HOST_LIBRARY);
     ASSERT_NE(alternate, nullptr);
-    const char *alternate_events = static_cast<const char *>(module_symbol(alternate, "alternate_host_events"));
+    const auto *alternate_events =
+        static_cast<const char *>(module_symbol(alternate, "alternate_host_events"));
     params.environment = 1;
     attach(params.bright, params.bright);
     host.samples = {{0.1, 0.2}};
@@ -78,9 +79,10 @@ TEST_F(HostBinding, AModuleWithoutTheFunctionsGetsMessagesAndBright)
 }
 
 // Before any handle the binding says so and still looks up with the null
-// handle, which finds this host (on Linux it searches the whole process, on
-// Windows it means the program's own module). The message comes with every
-// lookup, so it counts them: one for each function's first use, none after.
+// handle, which finds this host (on Linux it searches the whole process;
+// under Wine it stands for the program's own module). The message comes with
+// every lookup, so it counts them: one for each function's first use, none
+// after.
 TEST_F(HostBinding, UseBeforeAnyHandleSaysSoAndLooksEachFunctionUpOnce)
 {
     const ShaderLibrary fresh = fresh_umbrex_library();
