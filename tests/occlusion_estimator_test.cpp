@@ -172,9 +172,10 @@ TEST_F(BentNormals, WithEveryProbeMissingTheyAreTheNormalisedSumAndFullyOpen)
 
 TEST_F(BentNormals, PartialHitsWeighAndClosedOnesDropOut)
 {
-    // Open, half open (k 1/2) and closed: (0.5, 0, 1) over sqrtf(1.25), 1.5 of 3 open.
-    host.probe_hits = {std::nullopt, 2.5, 0.5};
-    EXPECT_TRUE(same_colour(shade(), {0.4472136f, 0.0f, 0.8944272f, 0.5f}));
+    // Open, a quarter open (k 3/4) and closed: (0.5, 0, 0.75) over
+    // sqrtf(0.8125), 1.25 of 3 open.
+    host.probe_hits = {std::nullopt, 1.875, 0.5};
+    EXPECT_TRUE(same_colour(shade(), {0.5547002f, 0.0f, 0.8320503f, 1.25f / 3.0f}));
 }
 
 // With nothing open to point along, the result falls back to the sampling
