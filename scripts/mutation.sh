@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
-require_packages cmake make g++ perl libgtest-dev googletest \
+require_packages cmake make g++ libgtest-dev googletest \
   libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev
 
 # name | file | original | replacement; \n in the texts is a line break.
@@ -78,6 +78,11 @@ while IFS= read -r -d '' file; do
   fi
 done < <(find . \( -path ./.git -o -path ./build -o -path './build-*' \) -prune -o -type f -print0)
 
+# A build configured for a copy elsewhere (a moved worktree) starts afresh.
+if [[ -f "$build/CMakeCache.txt" ]] &&
+  ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD/$src" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
 cmake -S "$src" -B "$build" -DBUILD_TESTING=ON >> "$log" 2>&1
 tests=(umbrex_host_tests umbrex_bare_host_tests)
 cmake --build "$build" -j"$(nproc)" --target Umbrex alternate_host "${tests[@]}" >> "$log" 2>&1
