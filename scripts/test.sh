@@ -3,7 +3,7 @@
 # (build-win64/, cross-built with MinGW-w64), fetches the corpus of
 # third-party models (.corpus/), and runs every test: the Linux tests, the
 # same scripted-host tests against the DLL under Wine, and the comparison of
-# the two builds' results.
+# the two builds' results; then the mutation check and the robustness runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
@@ -20,6 +20,9 @@ cmake --build build -j"$jobs"
 
 ctest --test-dir build-win64 --output-on-failure -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# One-line changes to the library that the tests must catch.
+bash scripts/mutation.sh
 
 # Sanitizers, concurrency and fuzzing.
 bash scripts/robustness.sh
