@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,16 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "preview/shading/attachments.h"
-#include "preview/scene/camera.h"
-#include "preview/shading/environment.h"
+#include "preview/page/look_dev_server.h"
 #include "preview/render/image_output.h"
-#include "preview/shading/parameter_record.h"
-#include "preview/scene/ray_tracer.h"
-#include "preview/render/renderer.h"
-#include "preview/scene/mesh.h"
-#include "preview/shading/shader_declaration.h"
-#include "preview/shading/shader_loader.h"
+#include "preview/render/preview_session.h"
 #include "preview/value_parsing.h"
 
 namespace {
@@ -43,6 +35,9 @@ struct Options {
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string library;
     std::string declaration;
+    bool serve = false;
+    int port = default_look_dev_port;
+    std::string listen;
 };
 
 // The folder of this executable, where the build puts the library and the
@@ -54,30 +49,17 @@ std::filesystem::path program_folder()
     return error ? std::filesystem::current_path() : self.parent_path();
 }
 
-Environment make_environment(const std::string &text)
+SessionOptions session_options(const Options &options)
 {
-    if (text.empty())
-        return Environment::sky();
-    const std::string extension = lowercase_extension(text);
-    if (extension == ".hdr")
-        return Environment::image(text);
-    const auto commas = std::count(text.begin(), text.end(), ',');
-    const std::vector<float> v =
-        parse_floats(text, commas == 0 ? 1 : static_cast<std::size_t>(commas + 1),
-                     "--environment (a grey level, r,g,b, r,g,b,a or a .hdr file)");
-    if (v.size() == 1)
-        return Environment::constant({v[0], v[0], v[0], 1.0f});
-    if (v.size() == 3 || v.size() == 4)
-        return Environment::constant({v[0], v[1], v[2], v.size() == 4 ? v[3] : 1.0f});
-    throw std::invalid_argument("--environment takes a grey level, r,g,b, r,g,b,a or a .hdr file");
-}
-
-// A parameter's current value, or `otherwise` when the declaration lacks it.
-float parameter_value(const ParameterRecord &record, const ShaderDeclaration &declaration,
-                      const char *name, float otherwise)
-{
-    const DeclaredParameter *p = declaration.find(name);
-    return p ? record.value(*p)[0] : otherwise;
+    const std::filesystem::path beside = program_folder();
+    SessionOptions session;
+    session.scene = options.scene;
+    session.camera = options.camera;
+    session.up = options.up == "z" ? UpAxis::z : UpAxis::y;
+    session.environment = options.environment;
+    session.library = options.library.empty() ? (beside / "Umbrex.so").string() : options.library;
+    session.declaration = options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration;
+    return session;
 }
 
 void warn(const std::string &message)
@@ -106,18 +88,8 @@ void warn_about_samples(long long samples, const Options &options)
 // A whole number within bounds, checked before CLI11 converts it.
 CLI::Validator whole_number(int low, int high)
 {
-    return CLI::Validator(
-        [low, high](std::string &text) -> std::string {
-            errno = 0;
-            char *rest = nullptr;
-            const long value = std::strtol(text.c_str(), &rest, 10);
-            if (text.empty() || *rest != '\0' || errno == ERANGE)
-                return "\"" + text + "\" is not a whole number";
-            if (value < low || value > high)
-                return text + " is not in the range " + std::to_string(low) + " to " + std::to_string(high);
-            return {};
-        },
-        "INT in " + std::to_string(low) + " to " + std::to_string(high));
+    return CLI::Validator([low, high](std::string &text) { return whole_number_fault(text, low, high); },
+                          "INT in " + std::to_string(low) + " to " + std::to_string(high));
 }
 
 int render(const Options &options)
@@ -125,77 +97,44 @@ int render(const Options &options)
     check_output_path(options.output);
     check_frame_fits(options.width, options.height);
 
-    const std::filesystem::path beside = program_folder();
-    const ShaderDeclaration declaration = read_shader_declaration(
-        options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration);
-    ParameterRecord record(declaration);
-    for (const std::string &assignment : options.sets)
-        record.set(assignment);
-    std::vector<Attachment> attachments;
-    attachments.reserve(options.attachments.size());
-    for (const std::string &spec : options.attachments)
-        attachments.push_back(attach_parameter(spec, record));
-    const int samples = static_cast<int>(parameter_value(record, declaration, "samples", 0.0f));
+    const PreviewSession session(session_options(options));
+    for (const std::string &warning : session.warnings())
+        warn(warning);
+    const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa};
+    const int samples = session.check(look);
     warn_about_samples(samples, options);
 
-    const LoadedShader shader =
-        load_shader(options.library.empty() ? (beside / "Umbrex.so").string() : options.library, declaration);
-    const Environment environment = make_environment(options.environment);
-
-    LoadedScene scene = options.scene.empty() ? LoadedScene{make_default_scene(), {}} : load_obj(options.scene);
-    for (const std::string &warning : scene.warnings)
-        warn(warning);
-    const Mesh &mesh = scene.mesh;
-    const UpAxis up = options.up == "z" ? UpAxis::z : UpAxis::y;
-    Camera camera;
-    if (!options.camera.empty()) {
-        camera = parse_camera(options.camera);
-        check_camera_reach(camera, mesh);
-    } else {
-        camera = options.scene.empty() ? default_scene_camera()
-                                       : framing_camera(mesh, static_cast<float>(options.width) / options.height, up);
-    }
-    const RayTracer tracer(mesh);
-
-    const FrameScene frame = make_frame_scene(tracer, environment, record, attachments, up);
-
-    RenderSettings settings;
-    settings.width = options.width;
-    settings.height = options.height;
-    settings.up = up;
-    settings.camera_rays = options.aa;
-    settings.threads = options.threads;
-    settings.show_progress = isatty(STDERR_FILENO) != 0;
-
-    // The host's calls around a frame: init for the shader as a whole, and
-    // per instance if it asks; exit in the reverse order.
-    miShaderRecord shader_record{record.ghost_offs()};
-    miState host_state{};
-    host_state.shader = &shader_record;
-    miBoolean per_instance = miFALSE;
-    shader.init(&host_state, nullptr, &per_instance);
-    auto *instance = static_cast<Umbrex_params *>(record.fields());
-    if (per_instance) {
-        miBoolean unused = miFALSE;
-        shader.init(&host_state, instance, &unused);
-    }
-    FrameStatistics statistics;
-    const Image image = render_frame(shader, frame, shader_record, camera, settings, statistics);
-    if (per_instance)
-        shader.exit(&host_state, instance);
-    shader.exit(&host_state, nullptr);
-    if (statistics.threads < settings.threads)
-        warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(settings.threads) +
+    const RenderedLook rendered = session.render(look, options.threads, isatty(STDERR_FILENO) != 0);
+    const FrameStatistics &statistics = rendered.statistics;
+    if (statistics.threads < options.threads)
+        warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(options.threads) +
              " rendering threads could be started (" + statistics.thread_start_fault + "); the image is the same");
-
-    const bool bent_normals = parameter_value(record, declaration, "bent_normals", 0.0f) != 0.0f;
-    write_image(image, options.output, bent_normals ? PixelMeaning::data : PixelMeaning::colour);
+    write_image(rendered.image, options.output, rendered.meaning);
 
     std::printf("%s: %dx%d, %d samples, %llu probe rays, %.2f s, %.2f million probe rays/s\n",
                 options.output.c_str(), options.width, options.height, samples,
                 static_cast<unsigned long long>(statistics.probe_rays), statistics.seconds,
                 statistics.seconds > 0.0 ? statistics.probe_rays / statistics.seconds / 1e6 : 0.0);
     return 0;
+}
+
+// Loads the scene as a render does and serves the look-dev page until Ctrl-C.
+int serve(const Options &options, const std::vector<std::string> &scene_arguments)
+{
+    const PreviewSession session(session_options(options));
+    for (const std::string &warning : session.warnings())
+        warn(warning);
+    LookDevSettings settings;
+    settings.listen = options.listen;
+    settings.port = options.port;
+    settings.threads = options.threads;
+    settings.width = options.width;
+    settings.height = options.height;
+    settings.camera_rays = options.aa;
+    settings.sets = options.sets;
+    settings.attachments = options.attachments;
+    settings.scene_arguments = scene_arguments;
+    return serve_look_dev(session, settings);
 }
 
 }  // namespace
@@ -223,6 +162,12 @@ int main(int argc, char **argv)
     app.add_option("--library", options.library, "the shader library (default: Umbrex.so beside this program)");
     app.add_option("--declaration", options.declaration,
                    "the shader declaration (default: Umbrex.mi beside this program)");
+    app.add_flag("--serve", options.serve, "serve the look-dev page instead of rendering one image");
+    app.add_option("--port", options.port, "with --serve: the port, 0 for any free one")
+        ->capture_default_str()
+        ->check(whole_number(0, 65535));
+    app.add_option("--listen", options.listen,
+                   "with --serve: the address to listen on (default: the loopback addresses only)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
@@ -233,6 +178,25 @@ int main(int argc, char **argv)
     }
 
     try {
+        if (options.serve) {
+            // What a copied command needs besides the page's own settings.
+            std::vector<std::string> scene_arguments = {(program_folder() / "umbrex-render").string()};
+            if (options.up != "y")
+                scene_arguments.insert(scene_arguments.end(), {"--up", options.up});
+            const std::pair<const char *, const std::string *> files[] = {
+                {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
+            for (const auto &[option, path] : files) {
+                if (!path->empty())
+                    scene_arguments.insert(scene_arguments.end(), {option, std::filesystem::absolute(*path).string()});
+            }
+            if (!options.environment.empty()) {
+                const bool file = lowercase_extension(options.environment) == ".hdr";
+                scene_arguments.insert(scene_arguments.end(),
+                                       {"--environment", file ? std::filesystem::absolute(options.environment).string()
+                                                              : options.environment});
+            }
+            return serve(options, scene_arguments);
+        }
         return render(options);
     } catch (const std::invalid_argument &error) {
         std::fprintf(stderr, "umbrex-render: %s\n", error.what());
