@@ -2,7 +2,8 @@
 // through miSetModuleHandle, and each host function is looked up there by name
 // on its first use and remembered in its slot of the function table. The
 // shader calls the forwarding functions below, which bear the host functions'
-// own names and signatures.
+// own names and signatures; its sampling loop fetches the addresses those
+// would reach once per call and calls them directly.
 //
 // The handle and the slots are atomics: two threads that use a function for
 // the first time at once both look it up and store the same address, with no
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "host/bound_functions.h"
 #include "host/host_interface.h"
 #include "host/library_exports.h"
 #include "host/symbol_lookup.h"
@@ -91,6 +93,15 @@ inline Result forward(Args... args)
     return bind_and_call<slot, Result, Args...>(args...);
 }
 
+// The bound function of the slot, or the forwarder while there is none.
+template <HostFunctionSlot slot, typename Function>
+Function current(Function forwarder)
+{
+    if (void *address = host_function_table[slot].load(std::memory_order_acquire))
+        return reinterpret_cast<Function>(address);
+    return forwarder;
+}
+
 }  // namespace
 
 void miSetModuleHandle(void *module)
@@ -124,4 +135,10 @@ miBoolean mi_trace_environment(miColor *result, miState *state, miVector *direct
 miBoolean mi_ray_falloff(miState *state, double *start, double *stop)
 {
     return forward<slot_mi_ray_falloff, miBoolean>(state, start, stop);
+}
+
+SamplingFunctions current_sampling_functions()
+{
+    return {current<slot_mi_sample>(&mi_sample), current<slot_mi_trace_probe>(&mi_trace_probe),
+            current<slot_mi_trace_environment>(&mi_trace_environment)};
 }

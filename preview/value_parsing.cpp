@@ -71,3 +71,15 @@ std::string lowercase_extension(const std::string &path)
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
 }
+
+std::string whole_number_fault(const std::string &text, int low, int high)
+{
+    errno = 0;
+    char *rest = nullptr;
+    const long value = std::strtol(text.c_str(), &rest, 10);
+    if (text.empty() || *rest != '\0' || errno == ERANGE)
+        return "\"" + text + "\" is not a whole number";
+    if (value < low || value > high)
+        return text + " is not in the range " + std::to_string(low) + " to " + std::to_string(high);
+    return {};
+}

@@ -18,4 +18,8 @@ std::string lowercase_extension(const std::string &path);
 // One whole number that fits 32 bits.
 int parse_int(const std::string &text, const std::string &what);
 
+// What is wrong with the text as a whole number from low to high, or nothing:
+// "\"abc\" is not a whole number", "0 is not in the range 1 to 16384".
+std::string whole_number_fault(const std::string &text, int low, int high);
+
 #endif

@@ -8,10 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ valgrind libbenchmark-dev \
-  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev
+  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev
 
 cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
-cmake --build build -j"$(nproc)" --target shader_overhead_bench render_throughput_bench scene_load_bench > /dev/null
+cmake --build build -j"$(nproc)" --target shader_overhead_bench render_throughput_bench look_dev_latency_bench scene_load_bench > /dev/null
 bench=build/bench/shader_overhead_bench
 
 echo "## Shader overhead (shader and floor timed in alternation, fastest of 200 rounds)"
@@ -44,6 +44,10 @@ echo '```'
 echo '```'
 echo
 build/bench/render_throughput_bench
+echo
+echo "## Look-dev latency"
+echo
+build/bench/look_dev_latency_bench
 echo
 echo "## Loading a 1-million-triangle OBJ"
 echo

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "host/bound_functions.h"
+
 namespace {
 
 enum class Exposure { open, closed, partial };
@@ -11,20 +13,24 @@ struct SampleOcclusion {
     float k;  // occlusion of a partial sample: 1 at falloff_start, 0 at falloff_stop
 };
 
-// The falloff curve, with what every partial sample divides by and raises
-// to worked out once per call.
+// The probe and the falloff curve, with what every partial sample divides by
+// and raises to worked out once per call.
 struct FalloffCurve {
-    explicit FalloffCurve(const EstimatorSettings &settings)
-        : start(settings.falloff_start), stop(settings.falloff_stop),
+    FalloffCurve(const EstimatorSettings &settings, decltype(&mi_trace_probe) probe)
+        : probe(probe), start(settings.falloff_start), stop(settings.falloff_stop),
           range(settings.falloff_stop - settings.falloff_start), exponent(1.0f / settings.falloff)
     {
     }
+    decltype(&mi_trace_probe) probe;
     float start, stop, range, exponent;
 };
 
-SampleOcclusion classify_sample(miState *state, miVector &direction, bool trace, const FalloffCurve &curve)
+// Without tracing every sample is open; the loop is compiled once for each
+// setting so that no sample asks again.
+template <bool trace>
+SampleOcclusion classify_sample(miState *state, miVector &direction, const FalloffCurve &curve)
 {
-    if (!trace || !mi_trace_probe(state, &direction, &state->point))
+    if (!trace || !curve.probe(state, &direction, &state->point))
         return {Exposure::open, 0.0f};
 
     const float t = static_cast<float>(state->child->dist);
@@ -63,11 +69,15 @@ void add(miColor &sum, const miColor &c)
 
 class ColourSum {
 public:
-    explicit ColourSum(const EstimatorSettings &settings) : settings_(settings), curve_(settings) {}
+    ColourSum(const EstimatorSettings &settings, const SamplingFunctions &host)
+        : settings_(settings), curve_(settings, host.probe)
+    {
+    }
 
+    template <bool trace>
     void add_sample(miState *state, miVector &direction)
     {
-        add(sum_, blend(classify_sample(state, direction, settings_.trace, curve_), settings_.bright,
+        add(sum_, blend(classify_sample<trace>(state, direction, curve_), settings_.bright,
                         settings_.dark));
     }
 
@@ -85,30 +95,39 @@ protected:
 
 class EnvironmentSum : public ColourSum {
 public:
-    using ColourSum::ColourSum;
+    EnvironmentSum(const EstimatorSettings &settings, const SamplingFunctions &host)
+        : ColourSum(settings, host), look_up_(host.environment)
+    {
+    }
 
+    template <bool trace>
     void add_sample(miState *state, miVector &direction)
     {
         // The environment first, then the probe. A host that leaves the colour
         // unfilled repeats the previous one, or black for the first sample.
-        mi_trace_environment(&environment_, state, &direction);
-        const miColor c = blend(classify_sample(state, direction, settings_.trace, curve_),
+        look_up_(&environment_, state, &direction);
+        const miColor c = blend(classify_sample<trace>(state, direction, curve_),
                                 settings_.bright, settings_.dark);
         const miColor &e = environment_;
         add(sum_, {c.r * e.r, c.g * e.g, c.b * e.b, c.a * e.a});
     }
 
 private:
+    const decltype(&mi_trace_environment) look_up_;
     miColor environment_ = {0.0f, 0.0f, 0.0f, 0.0f};
 };
 
 class BentNormalSum {
 public:
-    explicit BentNormalSum(const EstimatorSettings &settings) : settings_(settings), curve_(settings) {}
+    BentNormalSum(const EstimatorSettings &settings, const SamplingFunctions &host)
+        : settings_(settings), curve_(settings, host.probe)
+    {
+    }
 
+    template <bool trace>
     void add_sample(miState *state, miVector &d)
     {
-        const SampleOcclusion occlusion = classify_sample(state, d, settings_.trace, curve_);
+        const SampleOcclusion occlusion = classify_sample<trace>(state, d, curve_);
         switch (occlusion.exposure) {
         case Exposure::open:
             direction_.x += d.x;
@@ -152,20 +171,31 @@ private:
     float weight_ = 0.0f;
 };
 
+template <typename Sum, bool trace>
+void run_sampling_loop(miColor *result, miState *state, const EstimatorSettings &settings,
+                       int samples)
+{
+    const SamplingFunctions host = current_sampling_functions();
+    Sum sum(settings, host);
+    int counter = 0;
+    int count = samples;
+    double sample[2] = {0.0, 0.0};
+    while (host.sample(sample, &counter, state, 2, &count)) {
+        miVector direction = sample_direction(sample, settings.spread);
+        sum.template add_sample<trace>(state, direction);
+    }
+    // A host that delivered no sample leaves nothing to average.
+    *result = counter == 0 ? settings.bright : sum.mean(counter);
+}
+
 template <typename Sum>
 void run_sampling_loop(miColor *result, miState *state, const EstimatorSettings &settings,
                        int samples)
 {
-    Sum sum(settings);
-    int counter = 0;
-    int count = samples;
-    double sample[2] = {0.0, 0.0};
-    while (mi_sample(sample, &counter, state, 2, &count)) {
-        miVector direction = sample_direction(sample, settings.spread);
-        sum.add_sample(state, direction);
-    }
-    // A host that delivered no sample leaves nothing to average.
-    *result = counter == 0 ? settings.bright : sum.mean(counter);
+    if (settings.trace)
+        run_sampling_loop<Sum, true>(result, state, settings, samples);
+    else
+        run_sampling_loop<Sum, false>(result, state, settings, samples);
 }
 
 }  // namespace

@@ -21,10 +21,3 @@ miVector biased_axis(const miVector &normal, const miVector &bias_direction, flo
     }
     return m;
 }
-
-SpreadFactors spread_factors(float spread_degrees, const miVector &axis)
-{
-    const float s = spread_degrees / 180.0f;
-    const float keep = 1.0f - s;
-    return {s, {axis.x * keep, axis.y * keep, axis.z * keep}};
-}

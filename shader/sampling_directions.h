@@ -16,7 +16,12 @@ struct SpreadFactors {
     miVector scaled_axis;  // a: the axis times (1 - s)
 };
 
-SpreadFactors spread_factors(float spread_degrees, const miVector &axis);
+inline SpreadFactors spread_factors(float spread_degrees, const miVector &axis)
+{
+    const float s = spread_degrees / 180.0f;
+    const float keep = 1.0f - s;
+    return {s, {axis.x * keep, axis.y * keep, axis.z * keep}};
+}
 
 // The direction of the sample (u, v): a point on the unit sphere, scaled by s
 // and offset by the scaled axis. Not normalised. Inline: it runs once per

@@ -3,7 +3,6 @@
 
 #include <cmath>
 
-#include "tests/reference_shading.h"
 #include "tests/scripted_shading.h"
 
 namespace {
@@ -39,29 +38,47 @@ TEST_F(OcclusionEstimator, HitsAtOrBelowTheStartAreClosedAndAtOrBeyondTheStopOpe
     EXPECT_TRUE(same_colour(shade_one(0.5), dark));
     EXPECT_TRUE(same_colour(shade_one(1.0), dark));
     EXPECT_TRUE(same_colour(shade_one(-4.0), dark));
-    // Distances are compared in single precision: this rounds to the start.
+    // Distances are compared in single precision: these round to the start
+    // and to the stop.
     EXPECT_TRUE(same_colour(shade_one(1.00000001), dark));
+    EXPECT_TRUE(same_colour(shade_one(2.99999999), bright));
     EXPECT_TRUE(same_colour(shade_one(3.0), bright));
     EXPECT_TRUE(same_colour(shade_one(1e30), bright));
     EXPECT_TRUE(same_colour(shade_one(INFINITY), bright));
+
+    // Closed is dark alone and open bright alone, whatever the other colour
+    // or the curve would make of a blend.
+    params.bright = {INFINITY, 0.5f, 0.25f, 1.0f};
+    EXPECT_TRUE(same_colour(shade_one(1.0), dark));
+    params.bright = bright;
+    params.falloff = -1.0f;
+    EXPECT_TRUE(same_colour(shade_one(3.0), bright));
 }
+
+// The blends at the hits of the three tests below.
+const miColor half_dark = {0.5f, 0.3125f, 0.5f, 0.75f};             // k 1/2
+const miColor three_quarters_dark = {0.25f, 0.21875f, 0.625f, 0.625f};  // k 3/4
 
 TEST_F(OcclusionEstimator, HitsBetweenBlendAlongTheFalloffCurve)
 {
-    // falloff 2: k = (1 - 0.5)^(1/2)
-    EXPECT_TRUE(same_colour(shade_one(2.0), reference_blend(bright, dark, powf(0.5f, 0.5f))));
-    for (double t : {1.1, 1.5, 2.25, 2.9}) {
-        const float k = reference_k(float(t), 1.0f, 3.0f, 2.0f);
-        EXPECT_TRUE(same_colour(shade_one(t), reference_blend(bright, dark, k))) << "t " << t;
-    }
+    // falloff 2 holds the occlusion: k = sqrt(1 - (t - 1) / 2).
+    EXPECT_TRUE(same_colour(shade_one(2.5), half_dark));
+    EXPECT_TRUE(same_colour(shade_one(1.875), three_quarters_dark));
+    params.falloff = 0.5f;  // lets it drop: k = 0.25^2
+    EXPECT_TRUE(same_colour(shade_one(2.5), {0.9375f, 0.4765625f, 0.28125f, 0.96875f}));
     params.falloff = 1.0f;  // linear
-    EXPECT_TRUE(same_colour(shade_one(2.0), {0.5f, 0.3125f, 0.5f, 0.75f}));
+    EXPECT_TRUE(same_colour(shade_one(2.0), half_dark));
 
     // Just beyond the start almost all dark, just short of the stop almost all bright.
     const miColor near_start = shade_one(std::nextafter(1.0f, 2.0f));
     const miColor near_stop = shade_one(std::nextafter(3.0f, 2.0f));
     EXPECT_NEAR(near_start.b, dark.b, 1e-4);
     EXPECT_NEAR(near_stop.b, bright.b, 1e-4);
+
+    // A NaN distance fails both comparisons: partial, and NaN in every channel.
+    const miColor nan_hit = shade_one(NAN);
+    EXPECT_TRUE(std::isnan(nan_hit.r) && std::isnan(nan_hit.g) && std::isnan(nan_hit.b) &&
+                std::isnan(nan_hit.a));
 }
 
 TEST_F(OcclusionEstimator, EqualStartAndStopLeaveNoPartialSample)
@@ -74,18 +91,10 @@ TEST_F(OcclusionEstimator, EqualStartAndStopLeaveNoPartialSample)
 
 TEST_F(OcclusionEstimator, ColourModeAveragesTheSamplesInOrder)
 {
-    const std::vector<std::optional<double>> hits = {std::nullopt, 0.5, 2.0, 1.7, 3.5};
-    host.samples.assign(hits.size(), {0.4, 0.4});
-    host.probe_hits = hits;
-
-    miColor sum = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (const auto &hit : hits) {
-        const float k = !hit ? 0.0f : *hit <= 1.0 ? 1.0f : *hit >= 3.0 ? 0.0f
-                                                       : reference_k(float(*hit), 1.0f, 3.0f, 2.0f);
-        const miColor c = k == 0.0f ? bright : k == 1.0f ? dark : reference_blend(bright, dark, k);
-        sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
-    }
-    EXPECT_TRUE(same_colour(shade(), {sum.r / 5.0f, sum.g / 5.0f, sum.b / 5.0f, sum.a / 5.0f}));
+    // bright, dark, half_dark, three_quarters_dark, bright.
+    host.samples.assign(5, {0.4, 0.4});
+    host.probe_hits = {std::nullopt, 0.5, 2.5, 1.875, 3.5};
+    EXPECT_TRUE(same_colour(shade(), {2.75f / 5.0f, 1.65625f / 5.0f, 2.375f / 5.0f, 3.875f / 5.0f}));
     EXPECT_EQ(host.events, "FSPSPSPSPSPSF");
 }
 
@@ -106,19 +115,13 @@ TEST_F(OcclusionEstimator, EnvironmentModeLooksUpFirstAndWeightsEachSample)
 {
     params.environment = 1;
     host.samples = {{0.2, 0.1}, {0.6, 0.3}, {0.9, 0.8}};
-    host.probe_hits = {std::nullopt, 0.5, 2.0};
-    const miColor e[] = {{2.0f, 1.0f, 0.5f, 1.0f}, {0.5f, 4.0f, 1.0f, 0.25f},
-                         {1.5f, 1.5f, 3.0f, 2.0f}};
-    host.environment_colours.assign(std::begin(e), std::end(e));
+    host.probe_hits = {std::nullopt, 0.5, 2.5};
+    host.environment_colours = {
+        {2.0f, 1.0f, 0.5f, 1.0f}, {0.5f, 4.0f, 1.0f, 0.25f}, {1.5f, 1.5f, 3.0f, 2.0f}};
 
-    const miColor c[] = {bright, dark,
-                         reference_blend(bright, dark, reference_k(2.0f, 1.0f, 3.0f, 2.0f))};
-    miColor sum = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int i = 0; i < 3; ++i)
-        sum = {sum.r + c[i].r * e[i].r, sum.g + c[i].g * e[i].g, sum.b + c[i].b * e[i].b,
-               sum.a + c[i].a * e[i].a};
-
-    EXPECT_TRUE(same_colour(shade(), {sum.r / 3.0f, sum.g / 3.0f, sum.b / 3.0f, sum.a / 3.0f}));
+    // bright, dark and half_dark weighted: (2, 0.5, 0.125, 1) + (0, 0.5, 0.75,
+    // 0.125) + (0.75, 0.46875, 1.5, 1.5).
+    EXPECT_TRUE(same_colour(shade(), {2.75f / 3.0f, 1.46875f / 3.0f, 2.375f / 3.0f, 2.625f / 3.0f}));
     EXPECT_EQ(host.events, "FSEPSEPSEPSF");
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(same_vector(host.environment_directions[i], host.probe_directions[i]));
@@ -156,41 +159,23 @@ protected:
         OcclusionEstimator::SetUp();
         params.bent_normals = 1;
         params.environment = 1;  // ignored in this mode
-    }
-
-    // The result for a weighted sum of directions, in the stated precisions.
-    static miColor normalised(miVector d, float weight, float count)
-    {
-        const double length = sqrtf(d.x * d.x + d.y * d.y + d.z * d.z);
-        return {float(d.x / length), float(d.y / length), float(d.z / length), weight / count};
+        // Directions (0.5, 0, 0.5), (0, 0, 1) and (sqrt(3) / 4, 0, 0.75).
+        host.samples = {{0.5, 0.0}, {1.0, 0.0}, {0.75, 0.0}};
     }
 };
 
 TEST_F(BentNormals, WithEveryProbeMissingTheyAreTheNormalisedSumAndFullyOpen)
 {
-    host.samples = {{0.2, 0.1}, {0.6, 0.3}, {0.9, 0.8}};
-    const miColor result = shade();
-
-    ASSERT_EQ(host.probe_directions.size(), 3u);
-    miVector sum = {0.0f, 0.0f, 0.0f};
-    for (const miVector &d : host.probe_directions)
-        sum = {sum.x + d.x, sum.y + d.y, sum.z + d.z};
-    EXPECT_TRUE(same_colour(result, normalised(sum, 3.0f, 3.0f)));
-    EXPECT_FLOAT_EQ(result.a, 1.0f);
+    EXPECT_TRUE(same_colour(shade(), {0.3830451f, 0.0f, 0.92372966f, 1.0f}));
     EXPECT_EQ(host.events.find('E'), std::string::npos);
 }
 
 TEST_F(BentNormals, PartialHitsWeighAndClosedOnesDropOut)
 {
-    host.samples = {{0.2, 0.1}, {0.6, 0.3}, {0.9, 0.8}};
-    host.probe_hits = {std::nullopt, 2.5, 0.5};
-    const miColor result = shade();
-
-    const miVector open = host.probe_directions[0];
-    const miVector part = host.probe_directions[1];
-    const float w = 1.0f - reference_k(2.5f, 1.0f, 3.0f, 2.0f);
-    const miVector sum = {open.x + part.x * w, open.y + part.y * w, open.z + part.z * w};
-    EXPECT_TRUE(same_colour(result, normalised(sum, 1.0f + w, 3.0f)));
+    // Open, a quarter open (k 3/4) and closed: (0.5, 0, 0.75) over
+    // sqrtf(0.8125), 1.25 of 3 open.
+    host.probe_hits = {std::nullopt, 1.875, 0.5};
+    EXPECT_TRUE(same_colour(shade(), {0.5547002f, 0.0f, 0.8320503f, 1.25f / 3.0f}));
 }
 
 // With nothing open to point along, the result falls back to the sampling
@@ -199,7 +184,7 @@ TEST_F(BentNormals, NoOpenDirectionGivesTheSamplingAxis)
 {
     params.bias = 0.5f;
     params.bias_direction = {1.0f, 0.0f, 0.0f};
-    const miVector axis = reference_axis(state.normal, params.bias_direction, 0.5f);
+    const miVector axis = {0.70710677f, 0.0f, 0.70710677f};
 
     host.samples = {{0.2, 0.1}, {0.6, 0.3}};
     host.probe_hits = {0.5, 1.0};

@@ -268,6 +268,12 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
     const ProgramRun negative = render("--set samples=-4 --width 8 --height 8 --output " + (folder / "n.png").string());
     EXPECT_EQ(negative.exit_code, 0) << negative.messages;
     EXPECT_NE(negative.messages.find("warning: samples is -4"), std::string::npos) << negative.messages;
+
+    // Checker cells far smaller than a float can tell apart (under the
+    // sanitizers, an overflowing cell index would stop the program).
+    const ProgramRun tiny = render("--attach dark=checker:1e-30 --width 8 --height 8 --output " +
+                                   (folder / "t.png").string());
+    EXPECT_EQ(tiny.exit_code, 0) << tiny.messages;
 }
 
 // A declaration laying out fewer parameters than the library reads leaves the

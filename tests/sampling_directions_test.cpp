@@ -3,7 +3,6 @@
 
 #include <cmath>
 
-#include "tests/reference_shading.h"
 #include "tests/scripted_shading.h"
 
 namespace {
@@ -25,16 +24,24 @@ protected:
         {0.75, 0.2}, {0.93, 0.04}, {1.0, 0.5},   {0.33, 0.999}};
 };
 
+// Worked out by hand from the sphere point of each sample, in the precisions
+// the directions are formed in.
 TEST_F(SamplingDirections, FollowTheSphereScaledBySpreadAndOffsetAlongTheNormal)
 {
     state.normal = {0.6f, 0.0f, 0.8f};
-    for (float spread : {90.0f, 45.0f, 180.0f, 270.0f, 1.0f}) {
-        params.spread = spread;
-        const auto directions = probe_directions(grid);
-        for (std::size_t i = 0; i < directions.size(); ++i)
-            EXPECT_TRUE(same_vector(directions[i], reference_direction(grid[i][0], grid[i][1],
-                                                                       spread, state.normal)))
-                << "spread " << spread << ", sample " << i;
+    const struct {
+        float spread;
+        std::array<double, 2> sample;
+        miVector direction;
+    } cases[] = {{90.0f, {0.1, 0.9}, {0.5427051f, -0.17633557f, 0.0f}},
+                 {90.0f, {0.62, 0.37}, {-0.032269865f, 0.3538315f, 0.52f}},
+                 {45.0f, {0.93, 0.04}, {0.5735656f, 0.03172624f, 0.81500006f}},
+                 {270.0f, {0.33, 0.999}, {1.1106102f, -0.008863242f, -0.90999997f}},
+                 {1.0f, {0.25, 0.75}, {0.5966667f, -0.0048112525f, 0.7927778f}}};
+    for (const auto &c : cases) {
+        params.spread = c.spread;
+        EXPECT_TRUE(same_vector(probe_directions({c.sample})[0], c.direction))
+            << "spread " << c.spread << ", sample " << c.sample[0] << ", " << c.sample[1];
     }
 }
 
@@ -72,16 +79,27 @@ TEST_F(SamplingDirections, BiasPullsTheAxisAndRenormalisesIt)
     params.bias_direction = {0.0f, 2.0f, 0.0f};
     EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 1.0f, 0.0f}));
 
-    params.bias = 0.25f;
+    // (0.7, 0, 0.3) scaled by the reciprocal of its length, sqrtf(0.58).
+    params.bias = 0.7f;
     params.bias_direction = {1.0f, 0.0f, 0.0f};
-    const miVector pulled = reference_axis(state.normal, params.bias_direction, 0.25f);
-    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], pulled));
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.91914505f, 0.0f, 0.39391932f}));
 
-    // The pulled axis is the base of every direction at other spreads too.
+    // The pulled axis is the base of the directions at other spreads too.
     params.spread = 90.0f;
-    const auto d = probe_directions(grid);
-    for (std::size_t i = 0; i < d.size(); ++i)
-        EXPECT_TRUE(same_vector(d[i], reference_direction(grid[i][0], grid[i][1], 90.0f, pulled)));
+    const auto d = probe_directions({{0.1, 0.9}, {0.75, 0.2}});
+    EXPECT_TRUE(same_vector(d[0], {0.7022776f, -0.17633557f, -0.20304035f}));
+    EXPECT_TRUE(same_vector(d[1], {0.5933808f, 0.41181955f, 0.44695967f}));
+    params.spread = 0.0f;
+
+    // A NaN length is not zero: the axis is normalised, NaN throughout.
+    params.bias_direction = {NAN, 0.0f, 0.0f};
+    const miVector nan_axis = probe_directions({{0.3, 0.3}})[0];
+    EXPECT_TRUE(std::isnan(nan_axis.x) && std::isnan(nan_axis.y) && std::isnan(nan_axis.z));
+
+    // An attached direction is the host's, all three components of it.
+    params.bias = 1.0f;
+    attach(params.bias_direction, miVector{0.0f, 3.0f, 4.0f});
+    EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 0.6f, 0.8f}));
 }
 
 TEST_F(SamplingDirections, ABiasThatCancelsTheNormalLeavesTheZeroAxis)
@@ -92,15 +110,13 @@ TEST_F(SamplingDirections, ABiasThatCancelsTheNormalLeavesTheZeroAxis)
     EXPECT_TRUE(same_vector(probe_directions({{0.3, 0.3}})[0], {0.0f, 0.0f, 0.0f}));
 
     // Half way to the opposite of the normal: every direction is the sphere
-    // point scaled by the spread.
+    // point scaled by the spread (as above, less the axis's part).
     params.spread = 90.0f;
     params.bias = 0.5f;
     params.bias_direction = {0.0f, 0.0f, -1.0f};
-    const auto d = probe_directions(grid);
-    for (std::size_t i = 0; i < d.size(); ++i) {
-        const miVector p = reference_sphere_point(grid[i][0], grid[i][1]);
-        EXPECT_TRUE(same_vector(d[i], {p.x * 0.5f + 0.0f, p.y * 0.5f + 0.0f, p.z * 0.5f + 0.0f}));
-    }
+    const auto d = probe_directions({{0.1, 0.9}, {0.62, 0.37}});
+    EXPECT_TRUE(same_vector(d[0], {0.24270509f, -0.17633557f, -0.4f}));
+    EXPECT_TRUE(same_vector(d[1], {-0.33226988f, 0.3538315f, 0.12f}));
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ TEST_HOST_EXPORT void *mi_phen_eval(miState *, void *param)
                                reinterpret_cast<const unsigned char *>(host->record);
     host->events += 'A';
     host->parameter_reads.push_back(offset);
+    if (host->cleared_by_phen_eval)
+        std::exchange(host->cleared_by_phen_eval, nullptr)->ghost_offs = 0;
     if (host->phen_eval_answers_null)
         return nullptr;
     return host->attached_values[offset].data();

@@ -38,6 +38,7 @@ struct ScriptedHost {
     std::vector<miColor> environment_colours;         // per lookup; beyond: left unfilled
     std::map<std::size_t, std::array<unsigned char, 16>> attached_values;  // by record offset
     bool phen_eval_answers_null = false;
+    miShaderRecord *cleared_by_phen_eval = nullptr;  // its ghost_offs set to 0 by the next mi_phen_eval
     double falloff_start = 7.0;  // the host's falloff distances in force
     double falloff_stop = 11.0;
 

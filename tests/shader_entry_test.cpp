@@ -57,9 +57,42 @@ TEST_F(ShaderEntry, AttachedValuesReplaceTheRecordsOwn)
 
     const miColor result = shade();
 
-    EXPECT_EQ(host.sample_calls.size(), 3u);
+    ASSERT_EQ(host.sample_calls.size(), 3u);
+    for (const SampleCall &call : host.sample_calls)
+        EXPECT_EQ(call.count, 2);
     EXPECT_TRUE(host.probe_directions.empty());
     EXPECT_TRUE(same_colour(result, {0.25f, 0.5f, 0.75f, 1.0f}));
+}
+
+// The flags may lie before the record: a negative ghost offset attaches too.
+TEST_F(ShaderEntry, ANegativeGhostOffsetFindsFlagsBeforeTheRecord)
+{
+    struct {
+        int flags[21];
+        Umbrex_params params;
+    } flags_first{};
+    flags_first.params = params;
+    flags_first.flags[52 / 4] = 1;  // samples, attached as 0
+    host.record = &flags_first.params;
+    shader_record.ghost_offs = -static_cast<int>(sizeof flags_first.flags);
+
+    miColor result{};
+    umbrex_library().shade(&result, &state, &flags_first.params);
+    EXPECT_EQ(host.parameter_reads, Offsets{52});
+    EXPECT_EQ(host.events, "A");
+}
+
+// The host may change the running shader's record between two parameters:
+// here answering bright ends the attachments, so samples is read in place.
+TEST_F(ShaderEntry, TheGhostOffsetIsReadAfreshForEachParameter)
+{
+    params.samples = 0;
+    attach(params.samples, 3);
+    attach(params.bright, miColor{1.0f, 0.0f, 0.0f, 1.0f});
+    host.cleared_by_phen_eval = &shader_record;
+
+    EXPECT_TRUE(same_colour(shade(), {1.0f, 0.0f, 0.0f, 1.0f}));
+    EXPECT_EQ(host.events, "A");
 }
 
 TEST_F(ShaderEntry, ParametersAreReadInPlaceWhenNotAttached)
@@ -118,6 +151,7 @@ TEST_F(ShaderEntry, BypassedRayTypesReturnBrightWithoutSampling)
         state.type = type;
         EXPECT_TRUE(same_colour(shade(), params.bright)) << "ray type " << type;
         EXPECT_EQ(host.parameter_reads, (Offsets{0, 52, 44})) << "ray type " << type;
+        EXPECT_EQ(host.events, "AAA") << "ray type " << type;  // no falloff set
     }
 }
 

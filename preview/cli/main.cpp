@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,17 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "preview/shading/attachments.h"
-#include "preview/scene/camera.h"
-#include "preview/shading/environment.h"
+#include "preview/page/look_dev_server.h"
 #include "preview/render/image_output.h"
-#include "preview/shading/parameter_record.h"
-#include "preview/scene/ray_tracer.h"
-#include "preview/render/renderer.h"
-#include "preview/scene/mesh.h"
-#include "preview/scene/scene_import.h"
-#include "preview/shading/shader_declaration.h"
-#include "preview/shading/shader_loader.h"
+#include "preview/render/preview_session.h"
 #include "preview/value_parsing.h"
 
 namespace {
@@ -47,6 +38,9 @@ struct Options {
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string library;
     std::string declaration;
+    bool serve = false;
+    int port = default_look_dev_port;
+    std::string listen;
 };
 
 // The folder of this executable, where the build puts the library and the
@@ -58,30 +52,21 @@ std::filesystem::path program_folder()
     return error ? std::filesystem::current_path() : self.parent_path();
 }
 
-Environment make_environment(const std::string &text)
+SessionOptions session_options(const Options &options)
 {
-    if (text.empty())
-        return Environment::sky();
-    const std::string extension = lowercase_extension(text);
-    if (extension == ".hdr")
-        return Environment::image(text);
-    const auto commas = std::count(text.begin(), text.end(), ',');
-    const std::vector<float> v =
-        parse_floats(text, commas == 0 ? 1 : static_cast<std::size_t>(commas + 1),
-                     "--environment (a grey level, r,g,b, r,g,b,a or a .hdr file)");
-    if (v.size() == 1)
-        return Environment::constant({v[0], v[0], v[0], 1.0f});
-    if (v.size() == 3 || v.size() == 4)
-        return Environment::constant({v[0], v[1], v[2], v.size() == 4 ? v[3] : 1.0f});
-    throw std::invalid_argument("--environment takes a grey level, r,g,b, r,g,b,a or a .hdr file");
-}
-
-// A parameter's current value, or `otherwise` when the declaration lacks it.
-float parameter_value(const ParameterRecord &record, const ShaderDeclaration &declaration,
-                      const char *name, float otherwise)
-{
-    const DeclaredParameter *p = declaration.find(name);
-    return p ? record.value(*p)[0] : otherwise;
+    const std::filesystem::path beside = program_folder();
+    SessionOptions session;
+    session.scene = options.scene;
+    session.camera = options.camera;
+    session.camera_name = options.camera_name;
+    if (!options.up.empty())
+        session.up = options.up == "z" ? UpAxis::z : UpAxis::y;
+    if (!options.scale.empty())
+        session.units_per_metre = parse_doubles(options.scale, 1, "--scale (scene units per metre)")[0];
+    session.environment = options.environment;
+    session.library = options.library.empty() ? (beside / "Umbrex.so").string() : options.library;
+    session.declaration = options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration;
+    return session;
 }
 
 void warn(const std::string &message)
@@ -110,92 +95,8 @@ void warn_about_samples(long long samples, const Options &options)
 // A whole number within bounds, checked before CLI11 converts it.
 CLI::Validator whole_number(int low, int high)
 {
-    return CLI::Validator(
-        [low, high](std::string &text) -> std::string {
-            errno = 0;
-            char *rest = nullptr;
-            const long value = std::strtol(text.c_str(), &rest, 10);
-            if (text.empty() || *rest != '\0' || errno == ERANGE)
-                return "\"" + text + "\" is not a whole number";
-            if (value < low || value > high)
-                return text + " is not in the range " + std::to_string(low) + " to " + std::to_string(high);
-            return {};
-        },
-        "INT in " + std::to_string(low) + " to " + std::to_string(high));
-}
-
-ImportedScene load_scene(const Options &options)
-{
-    ImportedScene scene;
-    if (options.scene.empty()) {
-        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
-        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
-        scene.format = "built in";
-        scene.up = UpAxis::y;
-        scene.up_note = "built that way";
-        scene.units_per_metre = 1.0;
-        scene.units_note = "built that way";
-    } else {
-        scene = import_scene(options.scene);
-    }
-    if (!options.scale.empty()) {
-        const double scale = parse_doubles(options.scale, 1, "--scale (scene units per metre)")[0];
-        if (!(scale > 0.0))
-            throw std::invalid_argument("--scale: scene units per metre must be above 0");
-        scene.units_per_metre = scale;
-        scene.units_note = "--scale";
-    }
-    for (const std::string &warning : scene.loaded.warnings)
-        warn(warning);
-    return scene;
-}
-
-UpAxis scene_up(const Options &options, const ImportedScene &scene)
-{
-    if (!options.up.empty())
-        return options.up == "z" ? UpAxis::z : UpAxis::y;
-    return scene.up.value_or(UpAxis::y);
-}
-
-std::string names_of(const std::vector<SceneCamera> &cameras)
-{
-    std::string names;
-    for (const SceneCamera &camera : cameras)
-        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
-    return names;
-}
-
-// --camera, --camera-name, the file's first camera, or one framed on the
-// scene (the built-in scene has its own).
-Camera choose_camera(const Options &options, const ImportedScene &scene, UpAxis up)
-{
-    const Mesh &mesh = scene.loaded.mesh;
-    const float aspect = static_cast<float>(options.width) / static_cast<float>(options.height);
-    if (!options.camera.empty() && !options.camera_name.empty())
-        throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
-    Camera camera;
-    if (!options.camera.empty()) {
-        camera = parse_camera(options.camera);
-    } else if (!options.camera_name.empty()) {
-        const auto found = std::find_if(scene.cameras.begin(), scene.cameras.end(),
-                                        [&](const SceneCamera &c) { return c.name == options.camera_name; });
-        if (found == scene.cameras.end())
-            throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
-                                        (scene.cameras.empty() ? std::string("; it has no cameras at all")
-                                                               : "; its cameras are " + names_of(scene.cameras)));
-        camera = found->view(aspect);
-    } else if (!scene.cameras.empty()) {
-        try {
-            camera = scene.cameras.front().view(aspect);
-        } catch (const std::invalid_argument &fault) {
-            warn(std::string(fault.what()) + "; framing the scene instead");
-            camera = framing_camera(mesh, aspect, up);
-        }
-    } else {
-        return options.scene.empty() ? default_scene_camera() : framing_camera(mesh, aspect, up);
-    }
-    check_camera_reach(camera, mesh);
-    return camera;
+    return CLI::Validator([low, high](std::string &text) { return whole_number_fault(text, low, high); },
+                          "INT in " + std::to_string(low) + " to " + std::to_string(high));
 }
 
 std::string point_text(DVec3 p)
@@ -205,10 +106,14 @@ std::string point_text(DVec3 p)
     return text;
 }
 
-// --list: what the scene holds, in its own coordinates.
+// --list: what the scene holds, in its own coordinates, without loading the
+// shader.
 int list_scene(const Options &options)
 {
-    const ImportedScene scene = load_scene(options);
+    const SessionOptions session = session_options(options);
+    const ImportedScene scene = load_session_scene(session);
+    for (const std::string &warning : scene.loaded.warnings)
+        warn(warning);
     const Mesh &mesh = scene.loaded.mesh;
     const Bounds bounds = bounds_of(mesh);
     std::printf("scene: %s\n", options.scene.empty() ? "built-in" : options.scene.c_str());
@@ -220,9 +125,9 @@ int list_scene(const Options &options)
         std::printf("units: %.9g per metre (%s)\n", *scene.units_per_metre, scene.units_note.c_str());
     else
         std::printf("units: not stated by the file (--scale states them)\n");
-    const UpAxis up = scene_up(options, scene);
+    const UpAxis up = session.up.value_or(scene.up.value_or(UpAxis::y));
     std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
-                !options.up.empty() ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
+                session.up ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
     std::printf("meshes: %zu\n", scene.loaded.meshes.size());
     for (const MeshSummary &m : scene.loaded.meshes) {
         std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
@@ -246,74 +151,47 @@ int list_scene(const Options &options)
 
 int render(const Options &options)
 {
-    if (options.list)
-        return list_scene(options);
-
     check_output_path(options.output);
     check_frame_fits(options.width, options.height);
 
-    const std::filesystem::path beside = program_folder();
-    const ShaderDeclaration declaration = read_shader_declaration(
-        options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration);
-    ParameterRecord record(declaration);
-    for (const std::string &assignment : options.sets)
-        record.set(assignment);
-    std::vector<Attachment> attachments;
-    attachments.reserve(options.attachments.size());
-    for (const std::string &spec : options.attachments)
-        attachments.push_back(attach_parameter(spec, record));
-    const int samples = static_cast<int>(parameter_value(record, declaration, "samples", 0.0f));
+    const PreviewSession session(session_options(options));
+    for (const std::string &warning : session.warnings())
+        warn(warning);
+    const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa};
+    const int samples = session.check(look);
     warn_about_samples(samples, options);
 
-    const LoadedShader shader =
-        load_shader(options.library.empty() ? (beside / "Umbrex.so").string() : options.library, declaration);
-    const Environment environment = make_environment(options.environment);
-
-    const ImportedScene scene = load_scene(options);
-    const Mesh &mesh = scene.loaded.mesh;
-    const UpAxis up = scene_up(options, scene);
-    const Camera camera = choose_camera(options, scene, up);
-    const RayTracer tracer(mesh);
-
-    const FrameScene frame = make_frame_scene(tracer, environment, record, attachments, up);
-
-    RenderSettings settings;
-    settings.width = options.width;
-    settings.height = options.height;
-    settings.up = up;
-    settings.camera_rays = options.aa;
-    settings.threads = options.threads;
-    settings.show_progress = isatty(STDERR_FILENO) != 0;
-
-    // The host's calls around a frame: init for the shader as a whole, and
-    // per instance if it asks; exit in the reverse order.
-    miShaderRecord shader_record{record.ghost_offs()};
-    miState host_state{};
-    host_state.shader = &shader_record;
-    miBoolean per_instance = miFALSE;
-    shader.init(&host_state, nullptr, &per_instance);
-    auto *instance = static_cast<Umbrex_params *>(record.fields());
-    if (per_instance) {
-        miBoolean unused = miFALSE;
-        shader.init(&host_state, instance, &unused);
-    }
-    FrameStatistics statistics;
-    const Image image = render_frame(shader, frame, shader_record, camera, settings, statistics);
-    if (per_instance)
-        shader.exit(&host_state, instance);
-    shader.exit(&host_state, nullptr);
-    if (statistics.threads < settings.threads)
-        warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(settings.threads) +
+    const RenderedLook rendered = session.render(look, options.threads, isatty(STDERR_FILENO) != 0);
+    const FrameStatistics &statistics = rendered.statistics;
+    if (statistics.threads < options.threads)
+        warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(options.threads) +
              " rendering threads could be started (" + statistics.thread_start_fault + "); the image is the same");
-
-    const bool bent_normals = parameter_value(record, declaration, "bent_normals", 0.0f) != 0.0f;
-    write_image(image, options.output, bent_normals ? PixelMeaning::data : PixelMeaning::colour);
+    write_image(rendered.image, options.output, rendered.meaning);
 
     std::printf("%s: %dx%d, %d samples, %llu probe rays, %.2f s, %.2f million probe rays/s\n",
                 options.output.c_str(), options.width, options.height, samples,
                 static_cast<unsigned long long>(statistics.probe_rays), statistics.seconds,
                 statistics.seconds > 0.0 ? statistics.probe_rays / statistics.seconds / 1e6 : 0.0);
     return 0;
+}
+
+// Loads the scene as a render does and serves the look-dev page until Ctrl-C.
+int serve(const Options &options, const std::vector<std::string> &scene_arguments)
+{
+    const PreviewSession session(session_options(options));
+    for (const std::string &warning : session.warnings())
+        warn(warning);
+    LookDevSettings settings;
+    settings.listen = options.listen;
+    settings.port = options.port;
+    settings.threads = options.threads;
+    settings.width = options.width;
+    settings.height = options.height;
+    settings.camera_rays = options.aa;
+    settings.sets = options.sets;
+    settings.attachments = options.attachments;
+    settings.scene_arguments = scene_arguments;
+    return serve_look_dev(session, settings);
 }
 
 }  // namespace
@@ -325,8 +203,8 @@ int main(int argc, char **argv)
     app.add_option("--scene", options.scene,
                    "glTF, GLB, FBX, Collada, PLY, STL, OBJ, 3DS or any scene file Assimp reads "
                    "(default: the built-in scene)");
-    app.add_flag("--list", options.list, "print the scene's meshes, triangles, bounds, units, up axis and cameras, "
-                                         "then exit");
+    app.add_flag("--list", options.list,
+                 "print the scene's meshes, triangles, bounds, units, up axis and cameras, then exit");
     app.add_option("--camera", options.camera,
                    "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: the file's first camera, "
                    "or framed on the scene)");
@@ -350,6 +228,12 @@ int main(int argc, char **argv)
     app.add_option("--library", options.library, "the shader library (default: Umbrex.so beside this program)");
     app.add_option("--declaration", options.declaration,
                    "the shader declaration (default: Umbrex.mi beside this program)");
+    app.add_flag("--serve", options.serve, "serve the look-dev page instead of rendering one image");
+    app.add_option("--port", options.port, "with --serve: the port, 0 for any free one")
+        ->capture_default_str()
+        ->check(whole_number(0, 65535));
+    app.add_option("--listen", options.listen,
+                   "with --serve: the address to listen on (default: the loopback addresses only)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
@@ -360,6 +244,29 @@ int main(int argc, char **argv)
     }
 
     try {
+        if (options.list)
+            return list_scene(options);
+        if (options.serve) {
+            // What a copied command needs besides the page's own settings.
+            std::vector<std::string> scene_arguments = {(program_folder() / "umbrex-render").string()};
+            // The page's command names its camera, and the file states its
+            // own up axis where --up is not given.
+            if (!options.up.empty())
+                scene_arguments.insert(scene_arguments.end(), {"--up", options.up});
+            const std::pair<const char *, const std::string *> files[] = {
+                {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
+            for (const auto &[option, path] : files) {
+                if (!path->empty())
+                    scene_arguments.insert(scene_arguments.end(), {option, std::filesystem::absolute(*path).string()});
+            }
+            if (!options.environment.empty()) {
+                const bool file = lowercase_extension(options.environment) == ".hdr";
+                scene_arguments.insert(scene_arguments.end(),
+                                       {"--environment", file ? std::filesystem::absolute(options.environment).string()
+                                                              : options.environment});
+            }
+            return serve(options, scene_arguments);
+        }
         return render(options);
     } catch (const std::invalid_argument &error) {
         std::fprintf(stderr, "umbrex-render: %s\n", error.what());

@@ -45,7 +45,7 @@ public:
 
     void run(TileQueue &tiles)
     {
-        for (int tile; (tile = tiles.next.fetch_add(1)) < tiles.count(); tiles.done.fetch_add(1)) {
+        for (int tile; !cancelled() && (tile = tiles.next.fetch_add(1)) < tiles.count(); tiles.done.fetch_add(1)) {
             const int x0 = tile % tiles.columns * tile_size;
             const int y0 = tile / tiles.columns * tile_size;
             for (int y = y0; y < std::min(y0 + tile_size, settings_.height); ++y) {
@@ -56,6 +56,8 @@ public:
     }
 
     std::uint64_t probe_rays() const { return s_.probe_rays; }
+
+    bool cancelled() const { return settings_.cancel && settings_.cancel->load(std::memory_order_relaxed); }
 
 private:
     miColor pixel(int x, int y)
@@ -225,7 +227,7 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     if (settings.show_progress) {
         try {
             progress = std::thread([&] {
-                while (tiles.done.load() < tiles.count()) {
+                while (tiles.done.load() < tiles.count() && !workers[0].cancelled()) {
                     show_progress(tiles, elapsed());
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 }
@@ -245,6 +247,7 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     }
 
     statistics.seconds = elapsed();
+    statistics.cancelled = tiles.done.load() < tiles.count();
     for (const FrameWorker &worker : workers)
         statistics.probe_rays += worker.probe_rays();
     return image;

@@ -3,6 +3,7 @@
 #ifndef UMBREX_PREVIEW_RENDERER_H
 #define UMBREX_PREVIEW_RENDERER_H
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -20,6 +21,8 @@ struct RenderSettings {
     int camera_rays = 1;  // per pixel; more are jittered over the pixel and averaged
     int threads = 1;
     bool show_progress = false;
+    // When set, and once it turns true, the frame stops between tiles.
+    const std::atomic<bool> *cancel = nullptr;
     // When set, one log per thread receives every probe traced.
     std::vector<std::vector<ProbeRay>> *probe_logs = nullptr;
 };
@@ -28,6 +31,7 @@ struct FrameStatistics {
     std::uint64_t probe_rays = 0;
     double seconds = 0.0;
     int threads = 0;                  // that rendered; fewer than asked when some could not start
+    bool cancelled = false;           // stopped before every tile was rendered
     std::string thread_start_fault;   // why not, then
 };
 

@@ -1,0 +1,187 @@
+#include "preview/render/preview_session.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "preview/shading/attachments.h"
+#include "preview/shading/parameter_record.h"
+#include "preview/value_parsing.h"
+
+namespace {
+
+Environment make_environment(const std::string &text)
+{
+    if (text.empty())
+        return Environment::sky();
+    if (lowercase_extension(text) == ".hdr")
+        return Environment::image(text);
+    const auto commas = std::count(text.begin(), text.end(), ',');
+    const std::vector<float> v =
+        parse_floats(text, commas == 0 ? 1 : static_cast<std::size_t>(commas + 1),
+                     "--environment (a grey level, r,g,b, r,g,b,a or a .hdr file)");
+    if (v.size() == 1)
+        return Environment::constant({v[0], v[0], v[0], 1.0f});
+    if (v.size() == 3 || v.size() == 4)
+        return Environment::constant({v[0], v[1], v[2], v.size() == 4 ? v[3] : 1.0f});
+    throw std::invalid_argument("--environment takes a grey level, r,g,b, r,g,b,a or a .hdr file");
+}
+
+// A parameter's current value, or `otherwise` when the declaration lacks it.
+float parameter_value(const ParameterRecord &record, const ShaderDeclaration &declaration, const char *name,
+                      float otherwise)
+{
+    const DeclaredParameter *p = declaration.find(name);
+    return p ? record.value(*p)[0] : otherwise;
+}
+
+// The record with the look's values and attachments; the attachments point
+// into the record's declaration and must live as long as it.
+ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &look,
+                            std::vector<Attachment> &attachments)
+{
+    ParameterRecord record(declaration);
+    for (const std::string &assignment : look.sets)
+        record.set(assignment);
+    attachments.reserve(look.attachments.size());
+    for (const std::string &spec : look.attachments)
+        attachments.push_back(attach_parameter(spec, record));
+    return record;
+}
+
+}  // namespace
+
+ImportedScene load_session_scene(const SessionOptions &options)
+{
+    ImportedScene scene;
+    if (options.scene.empty()) {
+        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
+        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
+        scene.format = "built in";
+        scene.up = UpAxis::y;
+        scene.up_note = "built that way";
+        scene.units_per_metre = 1.0;
+        scene.units_note = "built that way";
+    } else {
+        scene = import_scene(options.scene);
+    }
+    if (options.units_per_metre) {
+        if (!(*options.units_per_metre > 0.0))
+            throw std::invalid_argument("--scale: scene units per metre must be above 0");
+        scene.units_per_metre = options.units_per_metre;
+        scene.units_note = "--scale";
+    }
+    return scene;
+}
+
+namespace {
+
+std::string names_of(const std::vector<SceneCamera> &cameras)
+{
+    std::string names;
+    for (const SceneCamera &camera : cameras)
+        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
+    return names;
+}
+
+}  // namespace
+
+PreviewSession::PreviewSession(const SessionOptions &options)
+    : options_(options),
+      declaration_(read_shader_declaration(options.declaration)),
+      shader_(load_shader(options.library, declaration_)),
+      environment_(make_environment(options.environment)),
+      scene_(load_session_scene(options)),
+      up_(options.up.value_or(scene_.up.value_or(UpAxis::y)))
+{
+    if (!options.camera.empty() && !options.camera_name.empty())
+        throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
+    if (!options.camera_name.empty()) {
+        const auto &cameras = scene_.cameras;
+        const auto found = std::find_if(cameras.begin(), cameras.end(),
+                                        [&](const SceneCamera &c) { return c.name == options.camera_name; });
+        if (found == cameras.end())
+            throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
+                                        (cameras.empty() ? std::string("; it has no cameras at all")
+                                                         : "; its cameras are " + names_of(cameras)));
+        found->view(1.0f);  // throws for a camera that is not a pinhole
+        file_camera_ = &*found;
+    } else if (options.camera.empty() && !scene_.cameras.empty()) {
+        try {
+            scene_.cameras.front().view(1.0f);
+            file_camera_ = &scene_.cameras.front();
+        } catch (const std::invalid_argument &fault) {
+            scene_.loaded.warnings.push_back(std::string(fault.what()) + "; framing the scene instead");
+        }
+    }
+    if (!options.camera.empty())
+        check_camera_reach(parse_camera(options.camera), mesh_);
+    if (file_camera_)
+        check_camera_reach(file_camera_->view(1.0f), mesh_);
+    tracer_ = std::make_unique<RayTracer>(mesh_);
+}
+
+Camera PreviewSession::starting_camera(int width, int height) const
+{
+    const float aspect = static_cast<float>(width) / static_cast<float>(height);
+    if (!options_.camera.empty())
+        return parse_camera(options_.camera);
+    if (file_camera_)
+        return file_camera_->view(aspect);
+    if (options_.scene.empty())
+        return default_scene_camera();
+    return framing_camera(mesh_, aspect, up_);
+}
+
+int PreviewSession::check(const Look &look) const
+{
+    std::vector<Attachment> attachments;
+    const ParameterRecord record = make_record(declaration_, look, attachments);
+    if (!look.camera.empty())
+        check_camera_reach(parse_camera(look.camera), mesh_);
+    return static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f));
+}
+
+RenderedLook PreviewSession::render(const Look &look, int threads, bool show_progress,
+                                    const std::atomic<bool> *cancel) const
+{
+    std::vector<Attachment> attachments;
+    ParameterRecord record = make_record(declaration_, look, attachments);
+    Camera camera = starting_camera(look.width, look.height);
+    if (!look.camera.empty()) {
+        camera = parse_camera(look.camera);
+        check_camera_reach(camera, mesh_);
+    }
+    const FrameScene frame = make_frame_scene(*tracer_, environment_, record, attachments, up_);
+
+    RenderSettings settings;
+    settings.width = look.width;
+    settings.height = look.height;
+    settings.up = up_;
+    settings.camera_rays = look.camera_rays;
+    settings.threads = threads;
+    settings.show_progress = show_progress;
+    settings.cancel = cancel;
+
+    // The host's calls around a frame: init for the shader as a whole, and
+    // per instance if it asks; exit in the reverse order.
+    miShaderRecord shader_record{record.ghost_offs()};
+    miState host_state{};
+    host_state.shader = &shader_record;
+    miBoolean per_instance = miFALSE;
+    shader_.init(&host_state, nullptr, &per_instance);
+    auto *instance = static_cast<Umbrex_params *>(record.fields());
+    if (per_instance) {
+        miBoolean unused = miFALSE;
+        shader_.init(&host_state, instance, &unused);
+    }
+    RenderedLook rendered;
+    rendered.image = render_frame(shader_, frame, shader_record, camera, settings, rendered.statistics);
+    if (per_instance)
+        shader_.exit(&host_state, instance);
+    shader_.exit(&host_state, nullptr);
+
+    const bool bent_normals = parameter_value(record, declaration_, "bent_normals", 0.0f) != 0.0f;
+    rendered.meaning = bent_normals ? PixelMeaning::data : PixelMeaning::colour;
+    rendered.samples = static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f));
+    return rendered;
+}

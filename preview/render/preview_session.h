@@ -1,0 +1,92 @@
+// What a render needs that stays the same from one look to the next: the
+// declaration, the loaded library, the environment, the scene and its tracer.
+// The command line renders one look with it; the look-dev page many.
+#ifndef UMBREX_PREVIEW_SESSION_H
+#define UMBREX_PREVIEW_SESSION_H
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "preview/render/renderer.h"
+#include "preview/scene/camera.h"
+#include "preview/scene/mesh.h"
+#include "preview/scene/ray_tracer.h"
+#include "preview/scene/scene_import.h"
+#include "preview/shading/environment.h"
+#include "preview/shading/shader_declaration.h"
+#include "preview/shading/shader_loader.h"
+
+struct SessionOptions {
+    std::string scene;        // any scene file; empty for the built-in scene
+    std::string camera;       // as --camera takes it; empty for the file's camera or a framed one
+    std::string camera_name;  // one of the file's cameras, by name
+    std::optional<UpAxis> up;  // the file's, or Y, where not given
+    std::optional<double> units_per_metre;  // the file's where not given
+    std::string environment;  // as --environment takes it; empty for the sky
+    std::string library;      // the shader library
+    std::string declaration;  // its declaration
+};
+
+// One picture's settings, each in the form the command line takes it.
+struct Look {
+    std::vector<std::string> sets;         // name=value
+    std::vector<std::string> attachments;  // name=checker:SCALE or name=FILE.hdr
+    std::string camera;                    // empty for the session's starting camera
+    int width = 640;
+    int height = 360;
+    int camera_rays = 1;
+};
+
+struct RenderedLook {
+    Image image;
+    PixelMeaning meaning;  // data for bent normals
+    int samples;           // the shader's samples parameter
+    FrameStatistics statistics;
+};
+
+// The scene the options name (the built-in one for none), with the given
+// units; throws SceneError or std::invalid_argument naming the fault.
+ImportedScene load_session_scene(const SessionOptions &options);
+
+class PreviewSession {
+public:
+    // Loads everything; throws naming the input at fault. Warnings of the
+    // scene reader are kept in warnings().
+    explicit PreviewSession(const SessionOptions &options);
+    PreviewSession(const PreviewSession &) = delete;  // the tracer holds on to the mesh
+    PreviewSession &operator=(const PreviewSession &) = delete;
+
+    const ShaderDeclaration &declaration() const { return declaration_; }
+    const std::vector<std::string> &warnings() const { return scene_.loaded.warnings; }
+    UpAxis up() const { return up_; }
+
+    // The --camera given, the file's camera named by --camera-name or else
+    // its first, the built-in scene's camera, or one framed on the scene for
+    // an image of that shape.
+    Camera starting_camera(int width, int height) const;
+
+    // The look's values, checked as a render checks them (throws
+    // std::invalid_argument naming the fault); returns the samples it asks for.
+    int check(const Look &look) const;
+
+    // Renders the look with the shader as the host does, init and exit around
+    // the frame. Stops between tiles once `cancel` turns true.
+    RenderedLook render(const Look &look, int threads, bool show_progress = false,
+                        const std::atomic<bool> *cancel = nullptr) const;
+
+private:
+    SessionOptions options_;
+    ShaderDeclaration declaration_;
+    LoadedShader shader_;
+    Environment environment_;
+    ImportedScene scene_;
+    const Mesh &mesh_ = scene_.loaded.mesh;
+    UpAxis up_;
+    const SceneCamera *file_camera_ = nullptr;
+    std::unique_ptr<RayTracer> tracer_;
+};
+
+#endif
