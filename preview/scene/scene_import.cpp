@@ -204,8 +204,9 @@ public:
             for (unsigned i = 0; i < node->mNumMeshes && node->mMeshes; ++i)
                 place(node->mMeshes[i], transform, node);
             for (unsigned i = node->mNumChildren; i-- > 0 && node->mChildren;) {
-                if (node->mChildren[i])
-                    pending.push_back({node->mChildren[i], transform * Affine::from(node->mChildren[i]->mTransformation)});
+                const aiNode *child = node->mChildren[i];
+                if (child)
+                    pending.push_back({child, transform * Affine::from(child->mTransformation)});
             }
         }
     }
