@@ -21,13 +21,23 @@
 
 namespace {
 
+pid_t server = 0;
+
+void stop_server()
+{
+    kill(server, SIGINT);
+    waitpid(server, nullptr, 0);
+}
+
 double milliseconds(httplib::Client &client, const std::string &query)
 {
     const auto start = std::chrono::steady_clock::now();
     const auto answer = client.Get(query);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!answer || answer->status != 200) {
-        std::fprintf(stderr, "look_dev_latency_bench: %s failed\n", query.c_str());
+        std::fprintf(stderr, "look_dev_latency_bench: %s failed (%s)\n", query.c_str(),
+                     answer ? std::to_string(answer->status).c_str() : httplib::to_string(answer.error()).c_str());
+        stop_server();
         std::exit(1);
     }
     return ms;
@@ -43,14 +53,16 @@ void report(const char *what, std::vector<double> times)
 
 int main(int argc, char **argv)
 {
-    const int changes = argc > 1 && std::strcmp(argv[1], "--smoke") == 0 ? 2 : 20;
+    const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
+    const int changes = smoke ? 2 : 20;
     int out[2];
     if (pipe(out) != 0)
         return 1;
-    const pid_t server = fork();
+    server = fork();
     if (server == 0) {
         dup2(out[1], STDOUT_FILENO);
-        execl(UMBREX_RENDER, UMBREX_RENDER, "--serve", "--port", "0", "--threads", "2", static_cast<char *>(nullptr));
+        execl(UMBREX_RENDER, UMBREX_RENDER, "--serve", "--port", "0", "--threads", "2", "--width",
+              smoke ? "64" : "640", "--height", smoke ? "36" : "360", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -59,9 +71,11 @@ int main(int argc, char **argv)
     const char *address = std::fgets(line, sizeof line, output) ? std::strstr(line, "127.0.0.1:") : nullptr;
     if (!address) {
         std::fprintf(stderr, "look_dev_latency_bench: the server did not start\n");
+        stop_server();
         return 1;
     }
     httplib::Client client("127.0.0.1", std::atoi(address + 10));
+    client.set_read_timeout(600, 0);  // a final frame may be slow on a busy or instrumented machine
 
     std::vector<double> coarse, final;
     milliseconds(client, "/render?tab=bench&level=final");  // warm up
@@ -70,12 +84,12 @@ int main(int argc, char **argv)
         coarse.push_back(milliseconds(client, look + "&level=coarse"));
         final.push_back(milliseconds(client, look + "&level=final"));
     }
-    kill(server, SIGINT);
-    waitpid(server, nullptr, 0);
+    stop_server();
 
-    std::printf("Machine: %s. The default scene, 640x360, 32 samples, two rendering threads; %d changes of "
-                "spread, each a coarse request (160x90, 4 samples) then a final one, timed at the client.\n\n",
-                machine_description().c_str(), changes);
+    std::printf("Machine: %s. The default scene, %s, 32 samples, two rendering threads; %d changes of "
+                "spread, each a coarse request (a quarter of the size, 4 samples) then a final one, timed at the "
+                "client.\n\n",
+                machine_description().c_str(), smoke ? "64x36" : "640x360", changes);
     std::printf("| from a change to | fastest (ms) | median (ms) | slowest (ms) |\n|---|---|---|---|\n");
     report("the coarse image", coarse);
     report("the coarse and then the final image", [&] {

@@ -52,7 +52,12 @@ protected:
             std::fclose(output_);
     }
 
-    httplib::Client client() const { return httplib::Client("127.0.0.1", port_); }
+    httplib::Client client() const
+    {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_read_timeout(120, 0);  // frames are slow under the sanitizers on a busy machine
+        return c;
+    }
 
     // Ends the server with Ctrl-C; its exit status.
     int interrupt()
