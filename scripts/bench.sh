@@ -2,15 +2,16 @@
 # Builds the benchmarks in build/ and runs them, printing Markdown: the
 # shader's cost per sample against the floor (timed, and in instructions
 # counted by callgrind), Google Benchmark's own table, then umbrex-render's
-# probe-ray throughput against Embree's and its growth with scene size.
+# probe-ray throughput against Embree's and its growth with scene size, and
+# the load time and peak memory of a large OBJ with each scene reader.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ valgrind libbenchmark-dev \
-  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev pkg-config libcpp-httplib-dev
+  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev
 
 cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
-cmake --build build -j"$(nproc)" --target shader_overhead_bench render_throughput_bench look_dev_latency_bench > /dev/null
+cmake --build build -j"$(nproc)" --target shader_overhead_bench render_throughput_bench look_dev_latency_bench scene_load_bench > /dev/null
 bench=build/bench/shader_overhead_bench
 
 echo "## Shader overhead (shader and floor timed in alternation, fastest of 200 rounds)"
@@ -47,3 +48,7 @@ echo
 echo "## Look-dev latency"
 echo
 build/bench/look_dev_latency_bench
+echo
+echo "## Loading a 1-million-triangle OBJ"
+echo
+build/bench/scene_load_bench

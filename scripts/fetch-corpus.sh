@@ -17,6 +17,21 @@ models=/usr/share/assimp/models/OBJ
 for model in WusonOBJ.obj spider.obj regr01.obj box.obj concave_polygon.obj; do
   ln -sf "$models/$model" "$corpus/$model"
 done
+# One file per format that Assimp reads for umbrex-render: Wuson again as PLY
+# and STL; an engine of instanced parts with a camera (GLB); a glTF with its
+# buffer beside it and two cameras, linked as a folder; a Blender spider with
+# its camera (which stands inside the spider) and cubes in a hierarchy (FBX);
+# a duck with its camera, in centimetres (Collada); a teapot placed twice by
+# instance nodes (Collada).
+models=/usr/share/assimp/models
+ln -sf "$models/PLY/Wuson.ply" "$corpus/Wuson.ply"
+ln -sf "$models/STL/Wuson.stl" "$corpus/Wuson.stl"
+ln -sf "$models/glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb" "$corpus/2CylinderEngine.glb"
+ln -sfn "$models/glTF2/cameras" "$corpus/gltf-cameras"
+ln -sf "$models/FBX/spider.fbx" "$corpus/spider.fbx"
+ln -sf "$models/FBX/cubes_with_names.fbx" "$corpus/cubes_with_names.fbx"
+ln -sf "$models/Collada/duck.dae" "$corpus/duck.dae"
+ln -sf "$models/Collada/teapot_instancenodes.DAE" "$corpus/teapot_instancenodes.dae"
 
 # Packages that export {positions, cells}: written as OBJ triangles.
 fetch_npm_mesh() {

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make clang-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev \
-  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev pkg-config libcpp-httplib-dev
+  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev
 
 jobs=$(nproc)
 seconds=${FUZZ_SECONDS:-60}
@@ -23,7 +23,7 @@ TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/umbrex_host_tests --gtest_filter='
 
 # New inputs go to a scratch copy of each corpus; a crash leaves its input in
 # build-sanitize/ and fails the run.
-for target in shade preview_input; do
+for target in shade preview_input scene_conversion; do
   corpus=$(mktemp -d)
   log=build-sanitize/fuzz-$target.log
   cp fuzz/corpus/"$target"/* "$corpus"/

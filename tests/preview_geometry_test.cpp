@@ -1,9 +1,15 @@
-// The preview host's geometry in-process: polygons split into triangles, and
-// the normals handed to the shader, against hand-worked values.
+// The preview host's geometry in-process: polygons split into triangles,
+// scene files' node hierarchies flattened, and the normals handed to the
+// shader, against hand-worked values.
 
+#include <assimp/commonMetaData.h>
+#include <assimp/scene.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "preview/scene/polygon_triangulation.h"
+#include "preview/scene/scene_import.h"
 #include "preview/shading/surface_normals.h"
 
 namespace {
@@ -69,6 +75,161 @@ TEST(SurfaceNormals, NormalsFaceTheViewerAndStayOnTheSurfacesSide)
     n = facing_normals({0.0f, 0.0f, 1.0f}, {0.6f, 0.0f, 0.8f}, down);
     EXPECT_FLOAT_EQ(n.shading.x, 0.6f);
     EXPECT_FLOAT_EQ(n.shading.z, 0.8f);
+}
+
+// The triangle (0,0,0) (1,0,0) (0,1,0), wound toward +Z, with the given
+// corner faces appended; normals (1,1,0)/sqrt(2) at every vertex if asked.
+aiMesh *triangle_mesh(bool with_normals, std::vector<std::vector<unsigned>> faces = {{0, 1, 2}})
+{
+    auto *mesh = new aiMesh;
+    mesh->mNumVertices = 3;
+    mesh->mVertices = new aiVector3D[3]{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    if (with_normals)
+        mesh->mNormals = new aiVector3D[3]{{0.70710678f, 0.70710678f, 0}, {0.70710678f, 0.70710678f, 0},
+                                           {0.70710678f, 0.70710678f, 0}};
+    mesh->mNumFaces = static_cast<unsigned>(faces.size());
+    mesh->mFaces = new aiFace[faces.size()];
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        mesh->mFaces[f].mNumIndices = static_cast<unsigned>(faces[f].size());
+        mesh->mFaces[f].mIndices = new unsigned[faces[f].size()];
+        std::copy(faces[f].begin(), faces[f].end(), mesh->mFaces[f].mIndices);
+    }
+    return mesh;
+}
+
+aiNode *node(const char *name, const aiMatrix4x4 &transform, std::vector<unsigned> meshes)
+{
+    auto *n = new aiNode(name);
+    n->mTransformation = transform;
+    n->mNumMeshes = static_cast<unsigned>(meshes.size());
+    n->mMeshes = new unsigned[meshes.size()];
+    std::copy(meshes.begin(), meshes.end(), n->mMeshes);
+    return n;
+}
+
+// A scene of the given meshes, placed by the root's children.
+struct BuiltScene {
+    aiScene scene;
+    BuiltScene(std::vector<aiMesh *> meshes, std::vector<aiNode *> children)
+    {
+        scene.mNumMeshes = static_cast<unsigned>(meshes.size());
+        scene.mMeshes = new aiMesh *[meshes.size()];
+        std::copy(meshes.begin(), meshes.end(), scene.mMeshes);
+        scene.mRootNode = new aiNode("root");
+        scene.mRootNode->addChildren(static_cast<unsigned>(children.size()), children.data());
+    }
+};
+
+DVec3 placed(const Mesh &mesh, std::size_t triangle, int corner)
+{
+    return mesh.origin + to_double(mesh.positions[mesh.triangles[triangle][corner]]);
+}
+
+TEST(SceneConversion, InstancesAreCopiedThroughTheirNodes)
+{
+    aiMatrix4x4 stretched;  // x doubled, then moved 10 along x
+    stretched.a1 = 2.0f;
+    stretched.a4 = 10.0f;
+    aiMatrix4x4 mirrored;  // x negated
+    mirrored.a1 = -1.0f;
+    BuiltScene built({triangle_mesh(true), triangle_mesh(false)},
+                     {node("stretched", stretched, {0}), node("mirrored", mirrored, {0, 1})});
+    const ImportedScene scene = convert_scene(built.scene, "built");
+    const Mesh &mesh = scene.loaded.mesh;
+    ASSERT_EQ(mesh.triangles.size(), 3u);
+    EXPECT_DOUBLE_EQ(placed(mesh, 0, 1).x, 12.0);
+    EXPECT_DOUBLE_EQ(placed(mesh, 0, 2).y, 1.0);
+
+    // Normals through the inverse transpose: (1,1,0) stretched in x becomes
+    // (0.5,1,0), unit (0.44721, 0.89443, 0); mirrored, (-1,1,0).
+    EXPECT_NEAR(mesh.corner_normals[0][0].x, 0.44721f, 1e-5f);
+    EXPECT_NEAR(mesh.corner_normals[0][0].y, 0.89443f, 1e-5f);
+    EXPECT_NEAR(mesh.corner_normals[1][2].x, -0.70711f, 1e-5f);
+    EXPECT_NEAR(mesh.corner_normals[1][2].y, 0.70711f, 1e-5f);
+    // A mirror image keeps the face's side: without normals it still faces +Z.
+    EXPECT_FLOAT_EQ(mesh.corner_normals[2][0].z, 1.0f);
+    const Vec3 a = mesh.positions[mesh.triangles[2][0]], b = mesh.positions[mesh.triangles[2][1]],
+               c = mesh.positions[mesh.triangles[2][2]];
+    EXPECT_GT(cross(b - a, c - a).z, 0.0f);
+
+    ASSERT_EQ(scene.loaded.meshes.size(), 2u);
+    EXPECT_EQ(scene.loaded.meshes[0].placements, 2u);
+    EXPECT_EQ(scene.loaded.meshes[0].triangles, 1u);
+}
+
+TEST(SceneConversion, OnlyTrianglesAreKeptAndFaultsNameTheirPlace)
+{
+    BuiltScene mixed({triangle_mesh(false, {{0}, {0, 1}, {0, 1, 2}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})});
+    const ImportedScene scene = convert_scene(mixed.scene, "mixed.ply");
+    EXPECT_EQ(scene.loaded.mesh.triangles.size(), 1u);
+    ASSERT_EQ(scene.loaded.warnings.size(), 1u);
+    EXPECT_EQ(scene.loaded.warnings[0], "mixed.ply: skipped 1 point and 2 lines; only triangles are rendered");
+
+    const auto fault = [](BuiltScene &&built) {
+        try {
+            convert_scene(built.scene, "bad.glb");
+        } catch (const SceneError &error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(fault(BuiltScene({triangle_mesh(false, {{0}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})})),
+              "bad.glb: the scene has no triangles (only 1 point and 1 line)");
+    EXPECT_EQ(fault(BuiltScene({triangle_mesh(false, {{0, 1, 3}})}, {node("n", aiMatrix4x4(), {0})})),
+              "bad.glb: face 1 of mesh \"mesh 1\" refers to vertex 4 of 3");
+    EXPECT_EQ(fault(BuiltScene({triangle_mesh(false)}, {node("n", aiMatrix4x4(), {1})})),
+              "bad.glb: node \"n\" places mesh 2, which does not exist");
+    aiMesh *not_a_point = triangle_mesh(false);
+    not_a_point->mVertices[2].y = std::nanf("");
+    EXPECT_EQ(fault(BuiltScene({not_a_point}, {node("far", aiMatrix4x4(), {0})})),
+              "bad.glb: vertex 3 of mesh \"mesh 1\" is not a finite point where node \"far\" places it");
+}
+
+TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
+{
+    // A camera node turned 90 degrees about +Y and moved to (1,2,3); the
+    // camera one unit along its own +Z, looking along -Z: from (2,2,3)
+    // along -X. 90 degrees wide at an aspect of 2: 2 atan(0.5) = 53.130
+    // degrees high.
+    BuiltScene built({triangle_mesh(false)}, {node("n", aiMatrix4x4(), {0})});
+    aiMatrix4x4 turned;
+    turned.a1 = 0.0f, turned.a3 = 1.0f, turned.c1 = -1.0f, turned.c3 = 0.0f;
+    turned.a4 = 1.0f, turned.b4 = 2.0f, turned.c4 = 3.0f;
+    built.scene.mRootNode->addChildren(1, std::vector<aiNode *>{node("eye", turned, {})}.data());
+    auto *camera = new aiCamera;
+    camera->mName = "eye";
+    camera->mPosition = {0.0f, 0.0f, 1.0f};
+    camera->mLookAt = {0.0f, 0.0f, -1.0f};
+    camera->mHorizontalFOV = 1.57079633f;
+    camera->mAspect = 2.0f;
+    built.scene.mNumCameras = 1;
+    built.scene.mCameras = new aiCamera *[1]{camera};
+    built.scene.mMetaData = aiMetadata::Alloc(3);
+    built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("Autodesk FBX Importer"));
+    built.scene.mMetaData->Set(1, "UnitScaleFactor", 2.54);
+    built.scene.mMetaData->Set(2, "UpAxis", int32_t(2));
+
+    const ImportedScene scene = convert_scene(built.scene, "camera.fbx");
+    ASSERT_EQ(scene.cameras.size(), 1u);
+    const Camera view = scene.cameras[0].view(1.0f);
+    EXPECT_NEAR(view.eye.x, 2.0, 1e-6);
+    EXPECT_NEAR(view.eye.y, 2.0, 1e-6);
+    EXPECT_NEAR(view.eye.z, 3.0, 1e-6);
+    EXPECT_NEAR(scene.cameras[0].direction.x, -1.0, 1e-6);
+    EXPECT_NEAR(view.fov_degrees, 53.130f, 1e-3f);
+    EXPECT_NEAR(*scene.units_per_metre, 39.370, 1e-3) << "1 unit is 2.54 cm";
+    EXPECT_EQ(scene.up, UpAxis::z);
+
+    // As Assimp hands over a glTF camera 0.5 radians high at an aspect of 2
+    // on a node at (1,2,3): its position a copy of the node's, and a
+    // "horizontal" angle of 0.5 times 2. The camera stands at the node, 0.5
+    // radians (28.648 degrees) high.
+    camera->mPosition = {1.0f, 2.0f, 3.0f};
+    camera->mHorizontalFOV = 1.0f;
+    built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("glTF2 Importer"));
+    const Camera gltf = convert_scene(built.scene, "camera.gltf").cameras[0].view(1.0f);
+    EXPECT_NEAR(length(gltf.eye - DVec3{1.0, 2.0, 3.0}), 0.0, 1e-6);
+    EXPECT_NEAR(gltf.fov_degrees, 28.648f, 1e-3f);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // umbrex-render on third-party models, fetched into .corpus/ by
 // scripts/fetch-corpus.sh: meshes exported from modelling tools with and
 // without normals, quads, a concave polygon, a scanned mesh and a CAD-style
-// patch model. The checks are what a person looking at the pictures would
-// see, not exact pixels.
+// patch model, and one file of each format Assimp reads for it (glTF, GLB,
+// FBX, Collada, PLY, STL). The checks are what a person looking at the
+// pictures would see, not exact pixels.
 
 #include <gtest/gtest.h>
 
@@ -62,8 +63,20 @@ double mean_difference(const Image &a, const Image &b)
     return sum / static_cast<double>(a.pixels.size());
 }
 
-const char *const models[] = {"WusonOBJ.obj", "spider.obj",  "regr01.obj", "box.obj",
-                              "concave_polygon.obj", "bunny.obj", "teapot.obj"};
+const char *const models[] = {"WusonOBJ.obj", "spider.obj", "regr01.obj", "box.obj", "concave_polygon.obj",
+                              "bunny.obj", "teapot.obj", "Wuson.ply", "Wuson.stl", "2CylinderEngine.glb",
+                              "gltf-cameras/Cameras.gltf", "cubes_with_names.fbx", "duck.dae",
+                              "teapot_instancenodes.dae"};
+
+// The first lines of --list that start with `key`, after it.
+std::string listed(const std::string &listing, const std::string &key)
+{
+    const auto at = listing.find("\n" + key);
+    if (at == std::string::npos)
+        return "(no " + key + ")";
+    const auto start = at + 1 + key.size();
+    return listing.substr(start, listing.find('\n', start) - start);
+}
 
 TEST_F(RealModels, EachIsFramedAsAPlausibleOcclusionPicture)
 {
@@ -123,6 +136,86 @@ TEST_F(RealModels, AZUpModelStandsUpWithUpZ)
     const std::string turned = moved_copy("teapot.obj", {}, z_up);
     EXPECT_LT(mean_difference(original, render_exr("--scene " + turned + " --up z" + view)), 0.01);
     EXPECT_GT(mean_difference(original, render_exr("--scene " + turned + view)), 0.1) << "lying on its side";
+}
+
+// What --list tells of one file per format: counts a person can check
+// against the file, the same model alike in three formats, instances
+// counted, units and cameras as the files state them.
+TEST_F(RealModels, ListDescribesEachFormat)
+{
+    const auto list = [&](const std::string &name, const std::string &options = "") {
+        const ProgramRun run = render("--list --scene " + model(name) + options);
+        EXPECT_EQ(run.exit_code, 0) << run.messages;
+        return "\n" + run.messages;
+    };
+    const std::string obj = list("WusonOBJ.obj");
+    for (const char *name : {"Wuson.ply", "Wuson.stl"}) {
+        const std::string other = list(name);
+        EXPECT_EQ(listed(other, "triangles: "), "3732") << name;
+        DVec3 a_low, a_high, b_low, b_high;
+        const char *format = "(%lf, %lf, %lf) to (%lf, %lf, %lf)";
+        ASSERT_EQ(std::sscanf(listed(obj, "bounds: ").c_str(), format, &a_low.x, &a_low.y, &a_low.z, &a_high.x,
+                              &a_high.y, &a_high.z), 6);
+        ASSERT_EQ(std::sscanf(listed(other, "bounds: ").c_str(), format, &b_low.x, &b_low.y, &b_low.z, &b_high.x,
+                              &b_high.y, &b_high.z), 6);
+        EXPECT_LT(length(a_low - b_low) + length(a_high - b_high), 1e-6) << name;
+        EXPECT_EQ(listed(other, "units: "), "not stated by the file (--scale states them)");
+    }
+    EXPECT_EQ(listed(list("Wuson.stl", " --scale 1000"), "units: "), "1000 per metre (--scale)");
+
+    const std::string teapots = list("teapot_instancenodes.dae");
+    EXPECT_EQ(listed(teapots, "triangles: "), "2048") << "one teapot of 1024, placed twice";
+    EXPECT_NE(teapots.find("\"Teapot01-mesh\": 1024 triangles, placed 2 times"), std::string::npos) << teapots;
+
+    // The duck's camera node stands at (400.113, 463.264, -431.078) cm with
+    // a vertical field of view of 37.8492 degrees.
+    const std::string duck = list("duck.dae");
+    EXPECT_EQ(listed(duck, "units: "), "1 per metre (the importer converts the file's <unit> to metres)");
+    DVec3 eye;
+    const std::string camera = listed(duck, "  \"camera1\": eye ");
+    ASSERT_EQ(std::sscanf(camera.c_str(), "(%lf, %lf, %lf)", &eye.x, &eye.y, &eye.z), 3) << camera;
+    EXPECT_LT(length(eye - DVec3{4.00113, 4.63264, -4.31078}), 1e-6);
+    EXPECT_NE(camera.find("vertical field of view 37.85 degrees"), std::string::npos) << camera;
+
+    // A glTF camera node at (0.5, 0.5, 3) with a vertical field of view of
+    // 0.7 radians, and an orthographic one.
+    const std::string gltf = list("gltf-cameras/Cameras.gltf");
+    EXPECT_EQ(listed(gltf, "up: "), "+Y (glTF is Y-up)");
+    EXPECT_EQ(listed(gltf, "  \"nodes[1]\": "),
+              "eye (0.5, 0.5, 3), looking along (0, 0, -1), vertical field of view 40.11 degrees");
+    EXPECT_NE(listed(gltf, "  \"nodes[2]\": ").find("orthographic"), std::string::npos);
+
+    const std::string spider = list("spider.fbx");
+    EXPECT_EQ(listed(spider, "units: "), "100 per metre (the file's UnitScaleFactor: 1 unit is 1 cm)");
+    EXPECT_EQ(listed(spider, "up: "), "+Y (the file's UpAxis)");
+    EXPECT_EQ(listed(spider, "cameras: "), "1");
+}
+
+// The scanned Wuson as OBJ and PLY (smooth normals) and STL (flat facets):
+// the same picture.
+TEST_F(RealModels, OneModelInThreeFormatsLooksTheSame)
+{
+    const std::string view = " --width 64 --height 48";
+    const Image obj = render_exr("--scene " + model("WusonOBJ.obj") + view);
+    EXPECT_LT(mean_difference(obj, render_exr("--scene " + model("Wuson.ply") + view)), 0.01);
+    EXPECT_LT(mean_difference(obj, render_exr("--scene " + model("Wuson.stl") + view)), 0.01);
+    EXPECT_GT(mean_difference(obj, render_exr("--scene " + model("Wuson.stl") + view + " --up z")), 0.1)
+        << "seen from another side";
+}
+
+// With no --camera a file's first camera is used; --camera-name picks one.
+TEST_F(RealModels, AFilesOwnCameraFramesItsPicture)
+{
+    const std::string duck = "--scene " + model("duck.dae") + " --width 48 --height 32";
+    const Image first = render_exr(duck);
+    EXPECT_EQ(mean_difference(first, render_exr(duck + " --camera-name camera1")), 0.0);
+    EXPECT_GT(mean_difference(first, render_exr(duck + " --camera 2,2,2:0,0.8,0:40")), 0.1);
+    EXPECT_GT(covered_pixels(first), first.pixels.size() / 20) << "the duck is in the camera's view";
+
+    const ProgramRun unknown = render(duck + " --camera-name camera2 --output " + (folder / "x.png").string());
+    EXPECT_NE(unknown.exit_code, 0);
+    EXPECT_NE(unknown.messages.find("no camera \"camera2\"; its cameras are \"camera1\""), std::string::npos)
+        << unknown.messages;
 }
 
 }  // namespace

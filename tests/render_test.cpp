@@ -192,6 +192,9 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
     std::ofstream(folder / "bad.hdr") << "not an image";
     // A vertex that a face uses, beyond what the tracer takes from the rest.
     std::ofstream(folder / "far.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1e19 0 1\nf 1 2 3\nf 1 2 4\n";
+    std::ofstream(folder / "broken.fbx") << "not a model\n";
+    std::ofstream(folder / "points.ply") << "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+                                            "property float y\nproperty float z\nend_header\n0 0 0\n1 0 0\n";
     std::ofstream(folder / "other.mi") << "declare shader color \"Other\" (color \"bright\") version 1 end declare\n";
     const std::string scene_folder = (folder / "scenes").string();
     fs::create_directory(scene_folder);
@@ -216,6 +219,13 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--scene " + (folder / "broken.obj").string(),
          (folder / "broken.obj").string() + ": a face of \"\" refers to vertex 7, which does not exist"},
         {"--scene " + (folder / "empty.obj").string(), (folder / "empty.obj").string() + ": the scene has no faces"},
+        {"--scene " + (folder / "broken.fbx").string(),
+         (folder / "broken.fbx").string() + ": FBX-Parser (TOK_DATA, line 1, col 4) unexpected token"},
+        {"--scene " + (folder / "points.ply").string(),
+         (folder / "points.ply").string() + ": the scene has no triangles (only 1 empty mesh)"},
+        {"--camera-name top", "--camera-name: the scene has no camera \"top\"; it has no cameras at all"},
+        {"--camera 1,2,3:0,0,0:40 --camera-name top", "--camera and --camera-name both choose the camera"},
+        {"--scale 0", "--scale: scene units per metre must be above 0"},
         {"--environment " + (folder / "bad.hdr").string(), (folder / "bad.hdr").string() + ": cannot read the HDR image"},
         {"--library " + std::string(WRONG_VERSION_SHADER), "Umbrex_version() is 2, but"},
         {"--library " + std::string(NOT_A_SHADER), "the library does not export Umbrex, the shader that"},
@@ -236,7 +246,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         EXPECT_NE(run.exit_code, 0);
         EXPECT_NE(run.messages.find(unwritable), std::string::npos) << run.messages;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 6)
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 8)
         << "only the inputs remain";
 }
 

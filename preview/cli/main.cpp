@@ -24,7 +24,10 @@ namespace {
 struct Options {
     std::string scene;
     std::string camera;
-    std::string up = "y";
+    std::string camera_name;
+    std::string up;  // empty: the file's, or y
+    std::string scale;
+    bool list = false;
     int width = 640;
     int height = 360;
     int aa = 1;
@@ -55,7 +58,11 @@ SessionOptions session_options(const Options &options)
     SessionOptions session;
     session.scene = options.scene;
     session.camera = options.camera;
-    session.up = options.up == "z" ? UpAxis::z : UpAxis::y;
+    session.camera_name = options.camera_name;
+    if (!options.up.empty())
+        session.up = options.up == "z" ? UpAxis::z : UpAxis::y;
+    if (!options.scale.empty())
+        session.units_per_metre = parse_doubles(options.scale, 1, "--scale (scene units per metre)")[0];
     session.environment = options.environment;
     session.library = options.library.empty() ? (beside / "Umbrex.so").string() : options.library;
     session.declaration = options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration;
@@ -90,6 +97,56 @@ CLI::Validator whole_number(int low, int high)
 {
     return CLI::Validator([low, high](std::string &text) { return whole_number_fault(text, low, high); },
                           "INT in " + std::to_string(low) + " to " + std::to_string(high));
+}
+
+std::string point_text(DVec3 p)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", p.x, p.y, p.z);
+    return text;
+}
+
+// --list: what the scene holds, in its own coordinates, without loading the
+// shader.
+int list_scene(const Options &options)
+{
+    const SessionOptions session = session_options(options);
+    const ImportedScene scene = load_session_scene(session);
+    for (const std::string &warning : scene.loaded.warnings)
+        warn(warning);
+    const Mesh &mesh = scene.loaded.mesh;
+    const Bounds bounds = bounds_of(mesh);
+    std::printf("scene: %s\n", options.scene.empty() ? "built-in" : options.scene.c_str());
+    std::printf("format: %s\n", scene.format.empty() ? "unnamed" : scene.format.c_str());
+    std::printf("triangles: %zu\n", mesh.triangles.size());
+    std::printf("bounds: %s to %s\n", point_text(mesh.origin + to_double(bounds.low)).c_str(),
+                point_text(mesh.origin + to_double(bounds.high)).c_str());
+    if (scene.units_per_metre)
+        std::printf("units: %.9g per metre (%s)\n", *scene.units_per_metre, scene.units_note.c_str());
+    else
+        std::printf("units: not stated by the file (--scale states them)\n");
+    const UpAxis up = session.up.value_or(scene.up.value_or(UpAxis::y));
+    std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
+                session.up ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
+    std::printf("meshes: %zu\n", scene.loaded.meshes.size());
+    for (const MeshSummary &m : scene.loaded.meshes) {
+        std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
+        if (m.placements > 1)
+            std::printf(", placed %zu times", m.placements);
+        std::printf("\n");
+    }
+    std::printf("cameras: %zu\n", scene.cameras.size());
+    const float aspect = static_cast<float>(options.width) / static_cast<float>(options.height);
+    for (const SceneCamera &c : scene.cameras) {
+        try {
+            const Camera view = c.view(aspect);
+            std::printf("  \"%s\": eye %s, looking along %s, vertical field of view %.4g degrees\n", c.name.c_str(),
+                        point_text(view.eye).c_str(), point_text(c.direction).c_str(), view.fov_degrees);
+        } catch (const std::invalid_argument &fault) {
+            std::printf("  \"%s\": cannot be used: %s\n", c.name.c_str(), fault.what());
+        }
+    }
+    return 0;
 }
 
 int render(const Options &options)
@@ -143,12 +200,21 @@ int main(int argc, char **argv)
 {
     CLI::App app{"umbrex-render: renders a scene with the Umbrex shader, loaded as the host loads it"};
     Options options;
-    app.add_option("--scene", options.scene, "Wavefront OBJ scene (default: the built-in scene)");
+    app.add_option("--scene", options.scene,
+                   "glTF, GLB, FBX, Collada, PLY, STL, OBJ, 3DS or any scene file Assimp reads "
+                   "(default: the built-in scene)");
+    app.add_flag("--list", options.list,
+                 "print the scene's meshes, triangles, bounds, units, up axis and cameras, then exit");
     app.add_option("--camera", options.camera,
-                   "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: framed on the scene)");
-    app.add_option("--up", options.up, "the scene's up axis, y or z: for framing, the camera and the environment")
-        ->capture_default_str()
+                   "eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees (default: the file's first camera, "
+                   "or framed on the scene)");
+    app.add_option("--camera-name", options.camera_name, "the file's camera of this name");
+    app.add_option("--up", options.up,
+                   "the scene's up axis, y or z: for framing, the camera and the environment (default: the file's, "
+                   "or y)")
         ->check(CLI::IsMember({"y", "z"}));
+    app.add_option("--scale", options.scale,
+                   "scene units per metre, where the file states none or states them wrongly (shown by --list)");
     app.add_option("--width", options.width, "image width in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--height", options.height, "image height in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--aa", options.aa, "camera rays per pixel, jittered and averaged")->capture_default_str()->check(whole_number(1, 4096));
@@ -178,10 +244,14 @@ int main(int argc, char **argv)
     }
 
     try {
+        if (options.list)
+            return list_scene(options);
         if (options.serve) {
             // What a copied command needs besides the page's own settings.
             std::vector<std::string> scene_arguments = {(program_folder() / "umbrex-render").string()};
-            if (options.up != "y")
+            // The page's command names its camera, and the file states its
+            // own up axis where --up is not given.
+            if (!options.up.empty())
                 scene_arguments.insert(scene_arguments.end(), {"--up", options.up});
             const std::pair<const char *, const std::string *> files[] = {
                 {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};

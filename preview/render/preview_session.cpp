@@ -50,27 +50,86 @@ ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &lo
 
 }  // namespace
 
+ImportedScene load_session_scene(const SessionOptions &options)
+{
+    ImportedScene scene;
+    if (options.scene.empty()) {
+        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
+        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
+        scene.format = "built in";
+        scene.up = UpAxis::y;
+        scene.up_note = "built that way";
+        scene.units_per_metre = 1.0;
+        scene.units_note = "built that way";
+    } else {
+        scene = import_scene(options.scene);
+    }
+    if (options.units_per_metre) {
+        if (!(*options.units_per_metre > 0.0))
+            throw std::invalid_argument("--scale: scene units per metre must be above 0");
+        scene.units_per_metre = options.units_per_metre;
+        scene.units_note = "--scale";
+    }
+    return scene;
+}
+
+namespace {
+
+std::string names_of(const std::vector<SceneCamera> &cameras)
+{
+    std::string names;
+    for (const SceneCamera &camera : cameras)
+        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
+    return names;
+}
+
+}  // namespace
+
 PreviewSession::PreviewSession(const SessionOptions &options)
     : options_(options),
       declaration_(read_shader_declaration(options.declaration)),
       shader_(load_shader(options.library, declaration_)),
-      environment_(make_environment(options.environment))
+      environment_(make_environment(options.environment)),
+      scene_(load_session_scene(options)),
+      up_(options.up.value_or(scene_.up.value_or(UpAxis::y)))
 {
-    LoadedScene scene = options.scene.empty() ? LoadedScene{make_default_scene(), {}} : load_obj(options.scene);
-    mesh_ = std::move(scene.mesh);
-    warnings_ = std::move(scene.warnings);
+    if (!options.camera.empty() && !options.camera_name.empty())
+        throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
+    if (!options.camera_name.empty()) {
+        const auto &cameras = scene_.cameras;
+        const auto found = std::find_if(cameras.begin(), cameras.end(),
+                                        [&](const SceneCamera &c) { return c.name == options.camera_name; });
+        if (found == cameras.end())
+            throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
+                                        (cameras.empty() ? std::string("; it has no cameras at all")
+                                                         : "; its cameras are " + names_of(cameras)));
+        found->view(1.0f);  // throws for a camera that is not a pinhole
+        file_camera_ = &*found;
+    } else if (options.camera.empty() && !scene_.cameras.empty()) {
+        try {
+            scene_.cameras.front().view(1.0f);
+            file_camera_ = &scene_.cameras.front();
+        } catch (const std::invalid_argument &fault) {
+            scene_.loaded.warnings.push_back(std::string(fault.what()) + "; framing the scene instead");
+        }
+    }
     if (!options.camera.empty())
         check_camera_reach(parse_camera(options.camera), mesh_);
+    if (file_camera_)
+        check_camera_reach(file_camera_->view(1.0f), mesh_);
     tracer_ = std::make_unique<RayTracer>(mesh_);
 }
 
 Camera PreviewSession::starting_camera(int width, int height) const
 {
+    const float aspect = static_cast<float>(width) / static_cast<float>(height);
     if (!options_.camera.empty())
         return parse_camera(options_.camera);
+    if (file_camera_)
+        return file_camera_->view(aspect);
     if (options_.scene.empty())
         return default_scene_camera();
-    return framing_camera(mesh_, static_cast<float>(width) / static_cast<float>(height), options_.up);
+    return framing_camera(mesh_, aspect, up_);
 }
 
 int PreviewSession::check(const Look &look) const
@@ -92,12 +151,12 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
         camera = parse_camera(look.camera);
         check_camera_reach(camera, mesh_);
     }
-    const FrameScene frame = make_frame_scene(*tracer_, environment_, record, attachments, options_.up);
+    const FrameScene frame = make_frame_scene(*tracer_, environment_, record, attachments, up_);
 
     RenderSettings settings;
     settings.width = look.width;
     settings.height = look.height;
-    settings.up = options_.up;
+    settings.up = up_;
     settings.camera_rays = look.camera_rays;
     settings.threads = threads;
     settings.show_progress = show_progress;

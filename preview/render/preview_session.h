@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,14 +14,17 @@
 #include "preview/scene/camera.h"
 #include "preview/scene/mesh.h"
 #include "preview/scene/ray_tracer.h"
+#include "preview/scene/scene_import.h"
 #include "preview/shading/environment.h"
 #include "preview/shading/shader_declaration.h"
 #include "preview/shading/shader_loader.h"
 
 struct SessionOptions {
-    std::string scene;        // an OBJ file; empty for the built-in scene
-    std::string camera;       // as --camera takes it; empty to frame the scene
-    UpAxis up = UpAxis::y;
+    std::string scene;        // any scene file; empty for the built-in scene
+    std::string camera;       // as --camera takes it; empty for the file's camera or a framed one
+    std::string camera_name;  // one of the file's cameras, by name
+    std::optional<UpAxis> up;  // the file's, or Y, where not given
+    std::optional<double> units_per_metre;  // the file's where not given
     std::string environment;  // as --environment takes it; empty for the sky
     std::string library;      // the shader library
     std::string declaration;  // its declaration
@@ -43,6 +47,10 @@ struct RenderedLook {
     FrameStatistics statistics;
 };
 
+// The scene the options name (the built-in one for none), with the given
+// units; throws SceneError or std::invalid_argument naming the fault.
+ImportedScene load_session_scene(const SessionOptions &options);
+
 class PreviewSession {
 public:
     // Loads everything; throws naming the input at fault. Warnings of the
@@ -52,11 +60,12 @@ public:
     PreviewSession &operator=(const PreviewSession &) = delete;
 
     const ShaderDeclaration &declaration() const { return declaration_; }
-    const std::vector<std::string> &warnings() const { return warnings_; }
-    UpAxis up() const { return options_.up; }
+    const std::vector<std::string> &warnings() const { return scene_.loaded.warnings; }
+    UpAxis up() const { return up_; }
 
-    // The --camera given, the built-in scene's camera, or one framed on the
-    // scene for an image of that shape.
+    // The --camera given, the file's camera named by --camera-name or else
+    // its first, the built-in scene's camera, or one framed on the scene for
+    // an image of that shape.
     Camera starting_camera(int width, int height) const;
 
     // The look's values, checked as a render checks them (throws
@@ -73,8 +82,10 @@ private:
     ShaderDeclaration declaration_;
     LoadedShader shader_;
     Environment environment_;
-    Mesh mesh_;
-    std::vector<std::string> warnings_;
+    ImportedScene scene_;
+    const Mesh &mesh_ = scene_.loaded.mesh;
+    UpAxis up_;
+    const SceneCamera *file_camera_ = nullptr;
     std::unique_ptr<RayTracer> tracer_;
 };
 

@@ -55,10 +55,18 @@ struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A scene as read, with what the reader had to leave out.
+// One mesh of a scene file and how many times the file places it.
+struct MeshSummary {
+    std::string name;
+    std::size_t triangles = 0;  // in one placement
+    std::size_t placements = 1;
+};
+
+// A scene as read, with its meshes and what the reader had to leave out.
 struct LoadedScene {
     Mesh mesh;
     std::vector<std::string> warnings;
+    std::vector<MeshSummary> meshes;
 };
 
 // A Wavefront OBJ, every polygon triangulated in its own shape: its vertex

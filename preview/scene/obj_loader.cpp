@@ -51,6 +51,7 @@ LoadedScene load_obj(const std::string &path)
 
     std::size_t skipped = 0;
     std::vector<DVec3> corners;
+    std::vector<MeshSummary> meshes;
     for (const tinyobj::shape_t &shape : reader.GetShapes()) {
         // The reader counts a face's corners in a byte: more than 255 would
         // shift every face after it.
@@ -60,6 +61,7 @@ LoadedScene load_obj(const std::string &path)
         if (listed != shape.mesh.indices.size())
             throw SceneError(path + ": a face of \"" + shape.name + "\" has more than 255 corners");
 
+        const std::size_t triangles_before = scene.triangles.size();
         std::size_t first = 0;
         for (const unsigned char count : shape.mesh.num_face_vertices) {
             const tinyobj::index_t *index = &shape.mesh.indices[first];
@@ -90,11 +92,12 @@ LoadedScene load_obj(const std::string &path)
                 scene.corner_normals.push_back(normals);
             }
         }
+        meshes.push_back({shape.name, scene.triangles.size() - triangles_before, 1});
     }
     if (scene.triangles.empty())
         throw SceneError(path + ": the scene has no faces");
 
-    LoadedScene loaded{make_traceable_mesh(scene, path), {}};
+    LoadedScene loaded{make_traceable_mesh(scene, path), {}, std::move(meshes)};
     if (skipped > 0)
         loaded.warnings.push_back(path + ": " + std::to_string(skipped) +
                                   (skipped == 1 ? " face has" : " faces have") +

@@ -1,0 +1,57 @@
+// Scenes from the files artists and pipelines have: glTF 2.0, FBX, Collada,
+// PLY, STL, 3DS and the rest that Assimp reads, and Wavefront OBJ, read by
+// tinyobjloader because it loads large OBJ files faster in less memory.
+#ifndef UMBREX_PREVIEW_SCENE_IMPORT_H
+#define UMBREX_PREVIEW_SCENE_IMPORT_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "preview/scene/camera.h"
+#include "preview/scene/mesh.h"
+
+struct aiScene;
+
+// A camera as the file has it, placed by its node, in the scene's own
+// coordinates.
+struct SceneCamera {
+    std::string name;
+    DVec3 eye;
+    DVec3 direction;               // unit
+    float horizontal_fov = 0.0f;   // radians, the whole angle; 0 for an orthographic camera
+    float aspect = 0.0f;           // width / height, 0 where the file leaves it to the image
+    float vertical_fov = 0.0f;     // radians, where the file states it rather than the horizontal one
+
+    // The pinhole view: the vertical field of view from the camera's own
+    // aspect, or from the image's where the camera has none. Throws
+    // std::invalid_argument for a camera that cannot be rendered as a pinhole.
+    Camera view(float image_aspect) const;
+};
+
+struct ImportedScene {
+    LoadedScene loaded;
+    std::string format;
+    std::vector<SceneCamera> cameras;
+    std::optional<UpAxis> up;               // where the file states it
+    std::string up_note;                    // where that comes from
+    std::optional<double> units_per_metre;  // where the file states it
+    std::string units_note;
+};
+
+// Reads any scene file; throws SceneError naming the file and the fault.
+ImportedScene import_scene(const std::string &path);
+
+// Reads any scene file through Assimp, OBJ included.
+ImportedScene import_scene_with_assimp(const std::string &path);
+
+// The node hierarchy of an Assimp scene flattened into one mesh: each node's
+// meshes copied through its accumulated transform, normals through the
+// inverse transpose, the file's normals where it has them and the face's
+// own otherwise; points, lines and empty meshes counted in a warning. Throws
+// SceneError naming `source` for a scene without triangles, a face that
+// refers to a vertex that does not exist, or a placed vertex that is not
+// finite or out of reach.
+ImportedScene convert_scene(const aiScene &scene, const std::string &source);
+
+#endif
