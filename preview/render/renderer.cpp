@@ -34,7 +34,7 @@ public:
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
         : shader_(shader), frame_(frame), mesh_(frame.tracer->mesh()),
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
-          image_(image)
+          image_(image), key_(seed_key(settings.seed))
     {
         s_.frame = &frame;
         if (settings.probe_logs)
@@ -67,9 +67,9 @@ private:
         for (int ray = 0; ray < rays; ++ray) {
             double offset[2] = {0.5, 0.5};
             if (rays > 1)
-                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au)), offset);
+                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_), offset);
             const Vec3 direction = rays_.direction(x + offset[0], y + offset[1]);
-            const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)));
+            const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)) ^ key_);
             sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
         }
         const float n = static_cast<float>(rays);
@@ -114,6 +114,7 @@ private:
     const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
+    const std::uint32_t key_;  // the seed's part of every pixel's hash
     ShadingState s_{};
 };
 

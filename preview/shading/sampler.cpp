@@ -45,6 +45,11 @@ std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return mix(a ^ mix(b ^ mix(c + 0x9E3779B9u)));
 }
 
+std::uint32_t seed_key(std::uint32_t seed)
+{
+    return mix(seed);
+}
+
 SobolScramble sobol_scramble(std::uint32_t seed)
 {
     return {mix(seed), mix(seed + 0x68E31DA4u)};

@@ -10,6 +10,11 @@
 // A well-mixed 32-bit value for the given inputs.
 std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 
+// What a frame's seed adds to each pixel's hash: different for every seed
+// (the mix is one-to-one) and zero for seed 0, so that seed 0 keeps the
+// pictures rendered before seeds existed.
+std::uint32_t seed_key(std::uint32_t seed);
+
 // The scramble a seed picks, one per dimension: worked out once per pixel.
 struct SobolScramble {
     std::uint32_t first, second;
