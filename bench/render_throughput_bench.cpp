@@ -1,6 +1,7 @@
 // umbrex-render's probe-ray throughput against Embree's own rate on exactly
-// the same probe rays, and how the time per probe ray and the peak memory
-// grow with the scene. Prints Markdown tables.
+// the same probe rays, against the limit (Embree's time on those probes plus
+// the shader's own time per sample), and how the time per probe ray and the
+// peak memory grow with the scene. Prints Markdown tables.
 //
 //   render_throughput_bench           the full run
 //   render_throughput_bench --smoke   tiny sizes, to show it runs
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,8 +176,51 @@ Throughput measure(const Renderer &renderer, const RayTracer &tracer, const Came
     return best;
 }
 
+// The shader's own time per sample at its default 32 samples, from the
+// overhead benchmark (its host as cheap as a host can be), in ns.
+double shader_ns_per_sample()
+{
+    FILE *run = popen(SHADER_OVERHEAD_BENCH " --per-sample colour 32", "r");
+    double ns = 0.0;
+    if (!run || std::fscanf(run, "%lf", &ns) != 1)
+        ns = 0.0;
+    if (run && pclose(run) != 0)
+        ns = 0.0;
+    if (!(ns > 0.0))
+        throw std::runtime_error("the overhead benchmark gave no time per sample");
+    return ns;
+}
+
+struct LimitRow {
+    std::string scene;
+    int threads;
+    Throughput measured;
+};
+
+// Per probe: the limit is Embree's time on the frame's probes plus the
+// shader's per-sample time shared among the threads; umbrex-render's time as
+// a ratio of it (1 would be a host that costs nothing).
+void limit_table(const std::vector<LimitRow> &rows, double shader_ns, const Sizes &sizes)
+{
+    std::printf("## The limit (%dx%d; Embree alone on the same probes, plus the shader's %.1f ns per sample "
+                "from shader_overhead_bench --per-sample colour 32, divided among the threads)\n\n",
+                sizes.width, sizes.height, shader_ns);
+    std::printf("| scene | threads | Embree (ns per probe) | limit (ns per probe) | render (ns per probe) | "
+                "limit / render |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    for (const LimitRow &row : rows) {
+        const double embree = 1e9 / row.measured.embree_rate, render = 1e9 / row.measured.render_rate;
+        const double limit = embree + shader_ns / row.threads;
+        std::printf("| %s | %d | %.1f | %.1f | %.1f | %.2f |\n", row.scene.c_str(), row.threads, embree, limit,
+                    render, limit / render);
+    }
+    std::printf("\n");
+}
+
 void throughput_table(const Renderer &renderer, const Sizes &sizes)
 {
+    const double shader_ns = shader_ns_per_sample();
+    std::vector<LimitRow> limits;
     const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("## Host throughput (%dx%d, %d threads for \"all\")\n\n", sizes.width, sizes.height, all);
     std::printf("| scene | triangles | probe rays | render, 1 thread (M/s) | Embree, 1 thread (M/s) | ratio | "
@@ -199,6 +244,9 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                                                : framing_camera(c.mesh, float(sizes.width) / sizes.height, UpAxis::y);
         const Throughput one = measure(renderer, tracer, camera, sizes, 1);
         const Throughput many = measure(renderer, tracer, camera, sizes, all);
+        const std::string named = c.name + " (" + std::to_string(c.mesh.triangles.size()) + " triangles)";
+        limits.push_back({named, 1, one});
+        limits.push_back({named, all, many});
         std::printf("| %s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
                     c.mesh.triangles.size(), static_cast<unsigned long long>(one.rays), one.render_rate / 1e6,
                     one.embree_rate / 1e6, one.render_rate / one.embree_rate, many.render_rate / 1e6,
@@ -206,6 +254,7 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                     many.render_rate / one.render_rate);
     }
     std::printf("\n");
+    limit_table(limits, shader_ns, sizes);
 }
 
 // What watertight tracing and passing through the start triangle cost:
