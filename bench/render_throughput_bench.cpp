@@ -5,6 +5,9 @@
 //
 //   render_throughput_bench           the full run
 //   render_throughput_bench --smoke   tiny sizes, to show it runs
+//   render_throughput_bench --write-scene TRIANGLES FILE.obj
+//       writes the generated scene of about that many triangles, for
+//       profiling umbrex-render on it and for the peer comparison
 
 #include <embree3/rtcore.h>
 #include <sys/resource.h>
@@ -14,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -342,6 +346,21 @@ void scale_table(const Renderer &renderer, const Sizes &sizes)
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--write-scene") == 0) {
+        const long long triangles = std::atoll(argv[2]);
+        if (triangles < 100 || triangles > 100000000) {
+            std::fprintf(stderr, "render_throughput_bench: --write-scene takes 100 to 100000000 triangles, not %s\n",
+                         argv[2]);
+            return 2;
+        }
+        try {
+            write_obj(make_bench_scene(static_cast<std::size_t>(triangles)), argv[3]);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const Sizes sizes = smoke ? Sizes{32, 18, 5000, {2000, 5000}, 1}
                               : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, 3};

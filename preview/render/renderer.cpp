@@ -34,9 +34,10 @@ public:
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
         : shader_(shader), frame_(frame), mesh_(frame.tracer->mesh()),
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
-          image_(image), key_(seed_key(settings.seed))
+          image_(image), key_(seed_key(settings.seed)), probes_(*frame.tracer)
     {
         s_.frame = &frame;
+        s_.probes = &probes_;
         if (settings.probe_logs)
             s_.probe_log = &(*settings.probe_logs)[static_cast<std::size_t>(index)];
         s_.state.child = &s_.child;
@@ -101,6 +102,8 @@ private:
         s_.geometric_normal = n.geometric;
         s_.falloff_start = 0.0;
         s_.falloff_stop = 0.0;
+        s_.probe_reach = probe_reach(0.0, 0.0);
+        probes_.start_on(hit.triangle);
         s_.sample_scramble = sobol_scramble(seed);
 
         miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -115,6 +118,7 @@ private:
     const RenderSettings &settings_;
     Image &image_;
     const std::uint32_t key_;  // the seed's part of every pixel's hash
+    ProbeTracer probes_;
     ShadingState s_{};
 };
 

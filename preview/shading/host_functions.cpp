@@ -3,7 +3,6 @@
 // module.
 
 #include <cmath>
-#include <limits>
 #include <utility>
 
 #include "preview/shading/sampler.h"
@@ -58,14 +57,10 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     // through the triangle it starts on: neither depends on the scene's size.
     const Vec3 &n = s.geometric_normal;
     const Vec3 start = offset_from_surface({origin->x, origin->y, origin->z}, dot(d, n) >= 0.0f ? n : -n);
-    float reach = std::numeric_limits<float>::infinity();
-    if (s.falloff_stop > 0.0 && s.falloff_stop > s.falloff_start)
-        reach = static_cast<float>(s.falloff_stop);
-
     if (s.probe_log)
-        s.probe_log->push_back({start, d, reach, s.triangle});
+        s.probe_log->push_back({start, d, s.probe_reach, s.triangle});
     float distance;
-    if (!s.frame->tracer->hit_distance(start, d, reach, s.triangle, distance))
+    if (!s.probes->hit_distance(start, d, s.probe_reach, distance))
         return miFALSE;
     state->child->dist = distance;
     return miTRUE;
@@ -84,5 +79,6 @@ HOST_FUNCTION miBoolean mi_ray_falloff(miState *state, double *start, double *st
     ShadingState &s = shading_state(state);
     std::swap(s.falloff_start, *start);
     std::swap(s.falloff_stop, *stop);
+    s.probe_reach = probe_reach(s.falloff_start, s.falloff_stop);
     return miTRUE;
 }

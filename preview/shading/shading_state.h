@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct ShadingState {
     Vec3 geometric_normal;   // unit, on the side the camera sees
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
+    float probe_reach;      // how far probes go under them: the stop, or without one infinity
+    ProbeTracer *probes;    // this thread's
     SobolScramble sample_scramble;  // decorrelates this pixel's samples
     std::uint64_t probe_rays;   // traced by this thread so far
     std::vector<ProbeRay> *probe_log;  // when set, every probe is appended
@@ -50,6 +53,15 @@ static_assert(std::is_standard_layout_v<ShadingState> && offsetof(ShadingState, 
 inline ShadingState &shading_state(miState *state)
 {
     return *reinterpret_cast<ShadingState *>(state);
+}
+
+// How far probes reach under the falloff distances: no farther than the stop
+// when one is set.
+inline float probe_reach(double falloff_start, double falloff_stop)
+{
+    if (falloff_stop > 0.0 && falloff_stop > falloff_start)
+        return static_cast<float>(falloff_stop);
+    return std::numeric_limits<float>::infinity();
 }
 
 #endif
