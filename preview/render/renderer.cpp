@@ -104,7 +104,7 @@ private:
         s_.falloff_stop = 0.0;
         s_.probe_reach = probe_reach(0.0, 0.0);
         probes_.start_on(hit.triangle);
-        s_.sample_scramble = sobol_scramble(seed);
+        s_.sample_shift = lattice_shift(seed);
 
         miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
         shader_.shade(&result, &s_.state, reinterpret_cast<Umbrex_params *>(const_cast<unsigned char *>(frame_.record)));

@@ -33,10 +33,17 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
 {
     if (*counter < 0 || *counter >= *count || dimension < 1 || dimension > 2)
         return miFALSE;
+    ShadingState &s = shading_state(state);
+    const auto count_asked = static_cast<std::uint32_t>(*count);
+    if (count_asked != s.sample_count) {  // the step stays while the count does
+        s.sample_count = count_asked;
+        s.sample_step = lattice_step(count_asked);
+    }
     double point[2];
-    sobol_point(static_cast<std::uint32_t>(*counter), shading_state(state).sample_scramble, point);
-    for (unsigned short i = 0; i < dimension; ++i)
-        sample[i] = point[i];
+    lattice_point(static_cast<std::uint32_t>(*counter), s.sample_step, s.sample_shift, point);
+    sample[0] = point[0];
+    if (dimension == 2)
+        sample[1] = point[1];
     ++*counter;
     return miTRUE;
 }

@@ -42,7 +42,9 @@ struct ShadingState {
     double falloff_stop;
     float probe_reach;      // how far probes go under them: the stop, or without one infinity
     ProbeTracer *probes;    // this thread's
-    SobolScramble sample_scramble;  // decorrelates this pixel's samples
+    LatticeShift sample_shift;  // decorrelates this pixel's samples
+    std::uint32_t sample_count;  // the count the step is for
+    std::uint32_t sample_step;
     std::uint64_t probe_rays;   // traced by this thread so far
     std::vector<ProbeRay> *probe_log;  // when set, every probe is appended
     alignas(16) float attached_values[32][4];
