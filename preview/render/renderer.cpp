@@ -100,6 +100,9 @@ private:
         s_.child = miState{};
         s_.triangle = hit.triangle;
         s_.geometric_normal = n.geometric;
+        s_.shaded_point = point;
+        s_.start_above = offset_from_surface(point, n.geometric);
+        s_.start_below = offset_from_surface(point, -n.geometric);
         s_.falloff_start = 0.0;
         s_.falloff_stop = 0.0;
         s_.probe_reach = probe_reach(0.0, 0.0);

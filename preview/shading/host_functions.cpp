@@ -63,7 +63,13 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     // Start just off the surface on the side the probe leaves by, and pass
     // through the triangle it starts on: neither depends on the scene's size.
     const Vec3 &n = s.geometric_normal;
-    const Vec3 start = offset_from_surface({origin->x, origin->y, origin->z}, dot(d, n) >= 0.0f ? n : -n);
+    const bool above = dot(d, n) >= 0.0f;
+    const Vec3 o = {origin->x, origin->y, origin->z};
+    Vec3 start;
+    if (o.x == s.shaded_point.x && o.y == s.shaded_point.y && o.z == s.shaded_point.z)
+        start = above ? s.start_above : s.start_below;
+    else
+        start = offset_from_surface(o, above ? n : -n);
     if (s.probe_log)
         s.probe_log->push_back({start, d, s.probe_reach, s.triangle});
     float distance;

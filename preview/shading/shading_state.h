@@ -38,6 +38,9 @@ struct ShadingState {
     const FrameScene *frame;
     std::uint32_t triangle;  // the one shaded, which its probes pass through
     Vec3 geometric_normal;   // unit, on the side the camera sees
+    // The shaded point and where probes from it start, moved off the surface
+    // to the side of the normal and to the other: worked out once per point.
+    Vec3 shaded_point, start_above, start_below;
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
     float probe_reach;      // how far probes go under them: the stop, or without one infinity
