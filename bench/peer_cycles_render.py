@@ -4,8 +4,8 @@
 # a hundredth of a pixel wide), cosine-distributed occlusion rays to a
 # distance, no denoising, no adaptive sampling, no lights, no bounces.
 # One Blender process renders every seed in turn, so that the scene is
-# loaded and its BVH built once; each render is timed on its own, after a
-# first of one sample per pixel (seed 0) that loads and builds.
+# loaded and its BVH built once (in an untimed first render); each render is
+# timed on its own.
 #
 #   blender --background --factory-startup --python peer_cycles_render.py -- \
 #       SCENE.obj EYE TARGET FOV WIDTH HEIGHT SAMPLES DISTANCE THREADS OUT_PREFIX SEED...
@@ -84,12 +84,14 @@ scene.render.image_settings.color_depth = "32"
 scene.render.image_settings.color_mode = "RGB"
 scene.view_settings.view_transform = "Standard"
 
-# First one sample per pixel, which loads the scene and builds its BVH, and
-# whose time is what a render costs besides its samples; then each seed.
-for count, seed in [(1, 0)] + [(samples, seed) for seed in seeds]:
+# First one sample per pixel, untimed, which loads the scene and builds its
+# BVH; then one sample per pixel again, whose time is what a render costs
+# besides its samples; then each seed.
+renders = [("warm-up", 1, 0), ("cycles", 1, 0)] + [("cycles", samples, seed) for seed in seeds]
+for label, count, seed in renders:
     scene.cycles.samples = count
     scene.cycles.seed = seed
     scene.render.filepath = f"{prefix}-{seed}.exr"
     start = time.perf_counter()
     bpy.ops.render.render(write_still=True)
-    print(f"cycles samples {count} seed {seed} seconds {time.perf_counter() - start:.4f}", flush=True)
+    print(f"{label} samples {count} seed {seed} seconds {time.perf_counter() - start:.4f}", flush=True)
