@@ -1,20 +1,27 @@
 // umbrex-render's probe-ray throughput against Embree's own rate on exactly
-// the same probe rays, and how the time per probe ray and the peak memory
-// grow with the scene. Prints Markdown tables.
+// the same probe rays, against the limit (Embree's time on those probes plus
+// the shader's own time per sample), and how the time per probe ray and the
+// peak memory grow with the scene. Prints Markdown tables.
 //
 //   render_throughput_bench           the full run
 //   render_throughput_bench --smoke   tiny sizes, to show it runs
+//   render_throughput_bench --write-scene TRIANGLES FILE.obj
+//       writes the generated scene of about that many triangles, for
+//       profiling umbrex-render on it and for the peer comparison
 
 #include <embree3/rtcore.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +50,15 @@ double seconds_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// CPU time of the whole process, all threads: what the other processes on a
+// busy machine inflate far less than wall time.
+double process_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 // Renders one frame with the defaults of the declaration.
 struct Renderer {
     const LoadedShader &shader;
@@ -66,24 +82,26 @@ struct Renderer {
     }
 };
 
-// The intersect context of a probe that passes through the triangle it
-// starts on, as umbrex-render traces it.
-struct ProbeContext {
-    RTCIntersectContext context;
-    std::uint32_t skip;
-};
-
-void skip_start_triangle(const RTCFilterFunctionNArguments *arguments)
+// Zero, but only once `value` is known: makes the next probe wait for this
+// one's result, as a shader's next sample does.
+std::size_t zero_after(std::uint32_t value)
 {
-    const auto *probe = reinterpret_cast<const ProbeContext *>(arguments->context);
-    if (RTCHitN_primID(arguments->hit, arguments->N, 0) == probe->skip)
-        arguments->valid[0] = 0;
+#if defined(__x86_64__)
+    asm("andl $0, %0" : "+r"(value));  // not an idiom the processor breaks the dependency of
+    return value;
+#else
+    volatile std::uint32_t zero = 0;
+    return value & zero;
+#endif
 }
 
 // Embree alone on the recorded rays: rtcIntersect1 in a tight loop, the
 // queries set up beforehand, the rays split among the threads; with the
-// start-triangle filter when the scene has its flag.
-double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int threads, bool skip_start)
+// start-triangle filter when the scene has its flag. Chained, each probe
+// starts only once the previous one's result is in, as in a render, instead
+// of overlapping with it.
+double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int threads, bool skip_start,
+                      double *cpu_seconds = nullptr, bool chained = false)
 {
     std::vector<RTCRayHit> queries(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i) {
@@ -100,6 +118,7 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
         q.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     }
     const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = process_cpu_seconds();
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
@@ -108,20 +127,26 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
             if (skip_start)
                 probe.context.filter = skip_start_triangle;
             const std::size_t begin = queries.size() * t / threads, end = queries.size() * (t + 1) / threads;
+            std::size_t wait = 0;
             for (std::size_t i = begin; i < end; ++i) {
-                probe.skip = rays[i].skip;
-                rtcIntersect1(scene, &probe.context, &queries[i]);
+                probe.skip = rays[i + wait].skip;
+                rtcIntersect1(scene, &probe.context, &queries[i + wait]);
+                if (chained)
+                    wait = zero_after(queries[i + wait].hit.geomID);
             }
         });
     }
     for (std::thread &w : workers)
         w.join();
+    if (cpu_seconds)
+        *cpu_seconds = process_cpu_seconds() - cpu_start;
     return seconds_since(start);
 }
 
-double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads)
+double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads,
+                      double *cpu_seconds = nullptr, bool chained = false)
 {
-    return embree_seconds(tracer.scene(), rays, threads, true);
+    return embree_seconds(tracer.scene(), rays, threads, true, cpu_seconds, chained);
 }
 
 // The mesh in an Embree scene of its own, built with the given flags.
@@ -156,26 +181,82 @@ private:
 struct Throughput {
     std::uint64_t rays;
     double render_rate, embree_rate;  // probe rays per second
+    double render_cpu, embree_cpu;    // CPU seconds per probe ray, all threads
+    double chained_cpu;               // Embree's, each probe waiting for the last
 };
 
 Throughput measure(const Renderer &renderer, const RayTracer &tracer, const Camera &camera, const Sizes &sizes,
                    int threads)
 {
-    Throughput best{0, 0.0, 0.0};
+    Throughput best{0, 0.0, 0.0, 1e30, 1e30, 1e30};
     for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
         std::vector<std::vector<ProbeRay>> logs;
+        const double cpu_start = process_cpu_seconds();
         const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, threads, nullptr);
+        const double render_cpu = process_cpu_seconds() - cpu_start;
         renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
-        const double embree = embree_seconds(tracer, logs[0], threads);
+        double embree_cpu = 0.0;
+        const double embree = embree_seconds(tracer, logs[0], threads, &embree_cpu);
         best.rays = frame.probe_rays;
         best.render_rate = std::max(best.render_rate, frame.probe_rays / frame.seconds);
         best.embree_rate = std::max(best.embree_rate, logs[0].size() / embree);
+        best.render_cpu = std::min(best.render_cpu, render_cpu / static_cast<double>(frame.probe_rays));
+        best.embree_cpu = std::min(best.embree_cpu, embree_cpu / static_cast<double>(logs[0].size()));
+        double chained_cpu = 0.0;
+        embree_seconds(tracer, logs[0], threads, &chained_cpu, true);
+        best.chained_cpu = std::min(best.chained_cpu, chained_cpu / static_cast<double>(logs[0].size()));
     }
     return best;
 }
 
+// The shader's own time per sample at its default 32 samples, from the
+// overhead benchmark (its host as cheap as a host can be), in ns.
+double shader_ns_per_sample()
+{
+    FILE *run = popen(SHADER_OVERHEAD_BENCH " --per-sample colour 32", "r");
+    double ns = 0.0;
+    if (!run || std::fscanf(run, "%lf", &ns) != 1)
+        ns = 0.0;
+    if (run && pclose(run) != 0)
+        ns = 0.0;
+    if (!(ns > 0.0))
+        throw std::runtime_error("the overhead benchmark gave no time per sample");
+    return ns;
+}
+
+struct LimitRow {
+    std::string scene;
+    int threads;
+    Throughput measured;
+};
+
+// Per probe, in CPU time summed over the threads: the limit is Embree's time
+// on the frame's probes plus the shader's own time per sample; umbrex-render's
+// time as a ratio of it (1 would be a host that costs nothing). Also the limit
+// with Embree chained, each probe waiting for the last as in a render. Wall-time
+// rates are in the table above; CPU time holds up better on a busy machine.
+void limit_table(const std::vector<LimitRow> &rows, double shader_ns, const Sizes &sizes)
+{
+    std::printf("## The limit (%dx%d; CPU ns per probe, all threads; Embree alone on the same probes, plus the "
+                "shader's %.1f ns per sample from shader_overhead_bench --per-sample colour 32)\n\n",
+                sizes.width, sizes.height, shader_ns);
+    std::printf("| scene | threads | Embree | limit | render | limit / render | Embree, chained | "
+                "chained limit / render |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const LimitRow &row : rows) {
+        const double embree = row.measured.embree_cpu * 1e9, render = row.measured.render_cpu * 1e9;
+        const double chained = row.measured.chained_cpu * 1e9;
+        const double limit = embree + shader_ns;
+        std::printf("| %s | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f |\n", row.scene.c_str(), row.threads,
+                    embree, limit, render, limit / render, chained, (chained + shader_ns) / render);
+    }
+    std::printf("\n");
+}
+
 void throughput_table(const Renderer &renderer, const Sizes &sizes)
 {
+    const double shader_ns = shader_ns_per_sample();
+    std::vector<LimitRow> limits;
     const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("## Host throughput (%dx%d, %d threads for \"all\")\n\n", sizes.width, sizes.height, all);
     std::printf("| scene | triangles | probe rays | render, 1 thread (M/s) | Embree, 1 thread (M/s) | ratio | "
@@ -199,6 +280,9 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                                                : framing_camera(c.mesh, float(sizes.width) / sizes.height, UpAxis::y);
         const Throughput one = measure(renderer, tracer, camera, sizes, 1);
         const Throughput many = measure(renderer, tracer, camera, sizes, all);
+        const std::string named = c.name + " (" + std::to_string(c.mesh.triangles.size()) + " triangles)";
+        limits.push_back({named, 1, one});
+        limits.push_back({named, all, many});
         std::printf("| %s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
                     c.mesh.triangles.size(), static_cast<unsigned long long>(one.rays), one.render_rate / 1e6,
                     one.embree_rate / 1e6, one.render_rate / one.embree_rate, many.render_rate / 1e6,
@@ -206,6 +290,7 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                     many.render_rate / one.render_rate);
     }
     std::printf("\n");
+    limit_table(limits, shader_ns, sizes);
 }
 
 // What watertight tracing and passing through the start triangle cost:
@@ -293,6 +378,21 @@ void scale_table(const Renderer &renderer, const Sizes &sizes)
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--write-scene") == 0) {
+        const long long triangles = std::atoll(argv[2]);
+        if (triangles < 100 || triangles > 100000000) {
+            std::fprintf(stderr, "render_throughput_bench: --write-scene takes 100 to 100000000 triangles, not %s\n",
+                         argv[2]);
+            return 2;
+        }
+        try {
+            write_obj(make_bench_scene(static_cast<std::size_t>(triangles)), argv[3]);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const Sizes sizes = smoke ? Sizes{32, 18, 5000, {2000, 5000}, 1}
                               : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, 3};

@@ -12,6 +12,9 @@
 //   shader_overhead_bench [Google Benchmark flags]
 //   shader_overhead_bench --paired
 //       a table of shader and floor timed in alternation, fastest rounds
+//   shader_overhead_bench --per-sample MODE SAMPLES
+//       the shader's time per sample alone (fastest of 200 rounds), in ns:
+//       the shader's part of the limit in render_throughput_bench
 //   shader_overhead_bench --instructions MODE SAMPLES CALLS
 //       runs CALLS shading calls and as many floor calls, for counting
 //       instructions under callgrind (--toggle-collect=Umbrex or
@@ -281,6 +284,23 @@ void paired_table()
     }
 }
 
+// The fastest round of the shader alone, in ns per sample.
+double shader_per_sample(Mode mode, int samples)
+{
+    using clock = std::chrono::steady_clock;
+    constexpr int rounds = 200, calls = 200;
+    Call call(mode, samples);
+    const int calls_per_round = std::max(1, calls * 16 / samples);
+    double best = 1e30;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = clock::now();
+        for (int i = 0; i < calls_per_round; ++i)
+            benchmark::DoNotOptimize(shade(call));
+        best = std::min(best, std::chrono::duration<double>(clock::now() - start).count());
+    }
+    return best * 1e9 / (static_cast<double>(calls_per_round) * samples);
+}
+
 int count_instructions(const char *mode_name, int samples, int calls)
 {
     const Mode mode = mode_named(mode_name);
@@ -298,6 +318,10 @@ int main(int argc, char **argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "--instructions") == 0)
         return count_instructions(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (argc == 4 && std::strcmp(argv[1], "--per-sample") == 0) {
+        std::printf("%.2f\n", shader_per_sample(mode_named(argv[2]), std::atoi(argv[3])));
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "--paired") == 0) {
         std::printf("Machine: %s\n\n", machine_description().c_str());
         paired_table();

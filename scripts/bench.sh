@@ -2,8 +2,10 @@
 # Builds the benchmarks in build/ and runs them, printing Markdown: the
 # shader's cost per sample against the floor (timed, and in instructions
 # counted by callgrind), Google Benchmark's own table, then umbrex-render's
-# probe-ray throughput against Embree's and its growth with scene size, and
-# the load time and peak memory of a large OBJ with each scene reader.
+# probe-ray throughput against Embree's, its CPU time per probe against the
+# limit (Embree plus the shader's own time per sample) and its growth with
+# scene size, and the load time and peak memory of a large OBJ with each scene
+# reader. The comparison with Cycles is bench/peer_cycles.sh, run apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh

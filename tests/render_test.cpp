@@ -153,6 +153,36 @@ TEST_F(RenderTest, FramesAreTheSameWhateverTheThreads)
     EXPECT_EQ(std::memcmp(one.pixels.data(), two.pixels.data(), one.pixels.size() * sizeof(miColor)), 0);
 }
 
+// A seed picks another sample pattern: seed 0 is the pattern without one,
+// another seed changes most shaded pixels, the same seed repeats exactly, and
+// the frame's mean stays within the noise of both.
+TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
+{
+    const std::string arguments = "--width 48 --height 27 --set samples=16";
+    const Image plain = render_exr(arguments);
+    const Image zero = render_exr(arguments + " --seed 0");
+    const Image seven = render_exr(arguments + " --seed 7");
+    const Image again = render_exr(arguments + " --seed 7");
+    ASSERT_EQ(plain.pixels.size(), zero.pixels.size());
+    ASSERT_EQ(plain.pixels.size(), seven.pixels.size());
+    EXPECT_EQ(std::memcmp(plain.pixels.data(), zero.pixels.data(), plain.pixels.size() * sizeof(miColor)), 0);
+    EXPECT_EQ(std::memcmp(seven.pixels.data(), again.pixels.data(), seven.pixels.size() * sizeof(miColor)), 0);
+    std::size_t shaded = 0, changed = 0;
+    double plain_sum = 0.0, seven_sum = 0.0;
+    for (std::size_t i = 0; i < plain.pixels.size(); ++i) {
+        if (plain.pixels[i].a == 0.0f)
+            continue;
+        ++shaded;
+        changed += plain.pixels[i].r != seven.pixels[i].r;
+        plain_sum += plain.pixels[i].r;
+        seven_sum += seven.pixels[i].r;
+    }
+    ASSERT_GT(shaded, plain.pixels.size() / 2);
+    // Open ground sees no occluder whatever the pattern; the rest changes.
+    EXPECT_GT(changed, shaded / 3);
+    EXPECT_NEAR(plain_sum / shaded, seven_sum / shaded, 0.01);
+}
+
 // Where a resting sphere meets the ground the occlusion is deep; open ground
 // away from the objects is nearly white.
 TEST_F(RenderTest, TheDefaultSceneShowsContactShadows)
@@ -209,6 +239,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--camera 1,2,3:4,5,6", "expected eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees"},
         {"--width 0", "--width: 0 is not in the range 1 to 16384"},
         {"--height abc", "--height: \"abc\" is not a whole number"},
+        {"--seed -1", "--seed: -1 is not in the range 0 to 2147483647"},
         {"--up x", "--up"},
         {"--camera 1e19,0,0:0,0,0:40", "--camera: the eye lies 1e+19 units from the scene's centre"},
         {"--camera 1e308,0,0:-1e308,0,0:40", "--camera: the eye and the target are too far apart"},

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -31,6 +32,7 @@ struct Options {
     int width = 640;
     int height = 360;
     int aa = 1;
+    int seed = 0;
     std::vector<std::string> sets;
     std::vector<std::string> attachments;
     std::string environment;
@@ -157,7 +159,8 @@ int render(const Options &options)
     const PreviewSession session(session_options(options));
     for (const std::string &warning : session.warnings())
         warn(warning);
-    const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa};
+    const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa,
+                    static_cast<std::uint32_t>(options.seed)};
     const int samples = session.check(look);
     warn_about_samples(samples, options);
 
@@ -188,6 +191,7 @@ int serve(const Options &options, const std::vector<std::string> &scene_argument
     settings.width = options.width;
     settings.height = options.height;
     settings.camera_rays = options.aa;
+    settings.seed = static_cast<std::uint32_t>(options.seed);
     settings.sets = options.sets;
     settings.attachments = options.attachments;
     settings.scene_arguments = scene_arguments;
@@ -218,6 +222,9 @@ int main(int argc, char **argv)
     app.add_option("--width", options.width, "image width in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--height", options.height, "image height in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--aa", options.aa, "camera rays per pixel, jittered and averaged")->capture_default_str()->check(whole_number(1, 4096));
+    app.add_option("--seed", options.seed, "picks the sample pattern: each seed gives other noise, equally fine")
+        ->capture_default_str()
+        ->check(whole_number(0, 2147483647));
     app.add_option("--set", options.sets, "name=value: a shader parameter (repeatable)");
     app.add_option("--attach", options.attachments,
                    "name=checker:SCALE or name=FILE.hdr: attach a parameter (repeatable)");
@@ -253,6 +260,8 @@ int main(int argc, char **argv)
             // own up axis where --up is not given.
             if (!options.up.empty())
                 scene_arguments.insert(scene_arguments.end(), {"--up", options.up});
+            if (options.seed != 0)
+                scene_arguments.insert(scene_arguments.end(), {"--seed", std::to_string(options.seed)});
             const std::pair<const char *, const std::string *> files[] = {
                 {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
             for (const auto &[option, path] : files) {

@@ -114,6 +114,7 @@ Look requested_look(const httplib::Request &request, const LookDevSettings &sett
     look.width = whole_number(request, "width", settings.width, 1, 16384);
     look.height = whole_number(request, "height", settings.height, 1, 16384);
     look.camera_rays = whole_number(request, "aa", settings.camera_rays, 1, 4096);
+    look.seed = settings.seed;
     look.camera = request.get_param_value("camera");
     for (std::size_t i = 0; i < request.get_param_value_count("set"); ++i)
         look.sets.push_back(request.get_param_value("set", i));

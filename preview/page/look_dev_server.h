@@ -4,6 +4,7 @@
 #ifndef UMBREX_PREVIEW_LOOK_DEV_SERVER_H
 #define UMBREX_PREVIEW_LOOK_DEV_SERVER_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct LookDevSettings {
     int threads = 1;
     // The page's starting look, as the command line gave it.
     int width = 640, height = 360, camera_rays = 1;
+    std::uint32_t seed = 0;  // every look's; a seed other than 0 is among scene_arguments
     std::vector<std::string> sets, attachments;
     // The program and its scene options, the start of a copied command.
     std::vector<std::string> scene_arguments;

@@ -158,6 +158,7 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
     settings.height = look.height;
     settings.up = up_;
     settings.camera_rays = look.camera_rays;
+    settings.seed = look.seed;
     settings.threads = threads;
     settings.show_progress = show_progress;
     settings.cancel = cancel;

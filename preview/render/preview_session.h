@@ -5,6 +5,7 @@
 #define UMBREX_PREVIEW_SESSION_H
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,7 @@ struct Look {
     int width = 640;
     int height = 360;
     int camera_rays = 1;
+    std::uint32_t seed = 0;                // picks the sample pattern
 };
 
 struct RenderedLook {

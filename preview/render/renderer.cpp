@@ -34,9 +34,10 @@ public:
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
         : shader_(shader), frame_(frame), mesh_(frame.tracer->mesh()),
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
-          image_(image)
+          image_(image), key_(seed_key(settings.seed)), probes_(*frame.tracer)
     {
         s_.frame = &frame;
+        s_.probes = &probes_;
         if (settings.probe_logs)
             s_.probe_log = &(*settings.probe_logs)[static_cast<std::size_t>(index)];
         s_.state.child = &s_.child;
@@ -67,9 +68,9 @@ private:
         for (int ray = 0; ray < rays; ++ray) {
             double offset[2] = {0.5, 0.5};
             if (rays > 1)
-                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au)), offset);
+                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_), offset);
             const Vec3 direction = rays_.direction(x + offset[0], y + offset[1]);
-            const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)));
+            const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)) ^ key_);
             sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
         }
         const float n = static_cast<float>(rays);
@@ -99,9 +100,14 @@ private:
         s_.child = miState{};
         s_.triangle = hit.triangle;
         s_.geometric_normal = n.geometric;
+        s_.shaded_point = point;
+        s_.start_above = offset_from_surface(point, n.geometric);
+        s_.start_below = offset_from_surface(point, -n.geometric);
         s_.falloff_start = 0.0;
         s_.falloff_stop = 0.0;
-        s_.sample_scramble = sobol_scramble(seed);
+        s_.probe_reach = probe_reach(0.0, 0.0);
+        probes_.start_on(hit.triangle);
+        s_.sample_shift = lattice_shift(seed);
 
         miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
         shader_.shade(&result, &s_.state, reinterpret_cast<Umbrex_params *>(const_cast<unsigned char *>(frame_.record)));
@@ -114,6 +120,8 @@ private:
     const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
+    const std::uint32_t key_;  // the seed's part of every pixel's hash
+    ProbeTracer probes_;
     ShadingState s_{};
 };
 

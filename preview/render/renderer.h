@@ -20,6 +20,8 @@ struct RenderSettings {
     UpAxis up = UpAxis::y;
     int camera_rays = 1;  // per pixel; more are jittered over the pixel and averaged
     int threads = 1;
+    // Picks the frame's sample pattern: another seed, another pattern as good.
+    std::uint32_t seed = 0;
     bool show_progress = false;
     // When set, and once it turns true, the frame stops between tiles.
     const std::atomic<bool> *cancel = nullptr;

@@ -5,6 +5,9 @@
 
 #include <embree3/rtcore.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 #include "preview/scene/mesh.h"
@@ -18,11 +21,39 @@ struct RayHit {
 // No triangle: for rays that may hit any.
 constexpr std::uint32_t no_triangle = 0xFFFFFFFFu;
 
+namespace ray_tracer_detail {
+
+// One coordinate moved by `steps` units in its last place, away from zero
+// when steps is positive; near zero, where the last place is tiny, by a fixed
+// small distance instead.
+inline float nudge(float coordinate, float direction)
+{
+    constexpr float near_zero = 1.0f / 32.0f;
+    constexpr float fixed_step = 1.0f / 65536.0f;
+    constexpr float steps_per_unit = 256.0f;
+    if (std::abs(coordinate) < near_zero)
+        return coordinate + fixed_step * direction;
+    std::int32_t bits;
+    std::memcpy(&bits, &coordinate, sizeof bits);
+    const auto steps = static_cast<std::int32_t>(steps_per_unit * direction);
+    bits += coordinate < 0.0f ? -steps : steps;
+    float moved;
+    std::memcpy(&moved, &bits, sizeof moved);
+    return moved;
+}
+
+}  // namespace ray_tracer_detail
+
 // A point moved off a surface along n (the side to leave by, unit length) by
 // a few hundred units in the last place of its own coordinates: far enough
 // for the rounding of a point computed on the surface, whatever the scene's
-// size or place (the integer-offset method of robust ray tracers).
-Vec3 offset_from_surface(Vec3 point, Vec3 n);
+// size or place (the integer-offset method of robust ray tracers). Inline:
+// every probe starts with it.
+inline Vec3 offset_from_surface(Vec3 point, Vec3 n)
+{
+    using ray_tracer_detail::nudge;
+    return {nudge(point.x, n.x), nudge(point.y, n.y), nudge(point.z, n.z)};
+}
 
 struct RayTracerError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -39,21 +70,64 @@ public:
     // The nearest hit along a unit direction from origin.
     bool intersect(Vec3 origin, Vec3 direction, RayHit &hit) const;
 
-    // The distance to the nearest hit along a unit direction from origin, up
-    // to max_distance, passing through the triangle `skip` (the one a probe
-    // starts on).
-    bool hit_distance(Vec3 origin, Vec3 direction, float max_distance, std::uint32_t skip, float &distance) const;
-
     const Mesh &mesh() const { return mesh_; }
     RTCScene scene() const { return scene_; }
 
 private:
-    // Traces one ray; true on a hit, whose details are then in query.
-    bool trace(Vec3 origin, Vec3 direction, float max_distance, std::uint32_t skip, RTCRayHit &query) const;
-
     const Mesh &mesh_;
     RTCDevice device_ = nullptr;
     RTCScene scene_ = nullptr;
+};
+
+// The intersect context of a probe, which names the triangle it starts on.
+struct ProbeContext {
+    RTCIntersectContext context;  // first, so that Embree's pointer leads here
+    std::uint32_t skip;
+};
+
+// Embree's filter for probes: drops a hit on the triangle the probe starts on.
+void skip_start_triangle(const RTCFilterFunctionNArguments *arguments);
+
+// One thread's probes, each the distance to the nearest hit along a unit
+// direction from an origin, up to a reach, passing through the triangle the
+// probe starts on. The intersect context and the fields of the query that
+// Embree only reads are set up once; a probe writes its ray, its reach and
+// the "no hit yet" mark, and nothing else.
+class ProbeTracer {
+public:
+    explicit ProbeTracer(const RayTracer &tracer) : scene_(tracer.scene())
+    {
+        rtcInitIntersectContext(&probe_.context);
+        probe_.context.filter = skip_start_triangle;
+        probe_.skip = no_triangle;
+        std::memset(&query_, 0, sizeof query_);
+        query_.ray.mask = 0xFFFFFFFFu;
+        query_.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    }
+    // The triangle the next probes start on.
+    void start_on(std::uint32_t triangle) { probe_.skip = triangle; }
+
+    bool hit_distance(Vec3 origin, Vec3 direction, float reach, float &distance)
+    {
+        query_.ray.org_x = origin.x;
+        query_.ray.org_y = origin.y;
+        query_.ray.org_z = origin.z;
+        query_.ray.dir_x = direction.x;
+        query_.ray.dir_y = direction.y;
+        query_.ray.dir_z = direction.z;
+        query_.ray.tfar = reach;
+        query_.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        rtcIntersect1(scene_, &probe_.context, &query_);
+        if (query_.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+            return false;
+        distance = query_.ray.tfar;
+        return true;
+    }
+
+private:
+    RTCScene scene_;
+    ProbeContext probe_;
+    RTCRayHit query_;
 };
 
 #endif

@@ -3,7 +3,6 @@
 // module.
 
 #include <cmath>
-#include <limits>
 #include <utility>
 
 #include "preview/shading/sampler.h"
@@ -34,10 +33,17 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
 {
     if (*counter < 0 || *counter >= *count || dimension < 1 || dimension > 2)
         return miFALSE;
+    ShadingState &s = shading_state(state);
+    const auto count_asked = static_cast<std::uint32_t>(*count);
+    if (count_asked != s.sample_count) {  // the step stays while the count does
+        s.sample_count = count_asked;
+        s.sample_step = lattice_step(count_asked);
+    }
     double point[2];
-    sobol_point(static_cast<std::uint32_t>(*counter), shading_state(state).sample_scramble, point);
-    for (unsigned short i = 0; i < dimension; ++i)
-        sample[i] = point[i];
+    lattice_point(static_cast<std::uint32_t>(*counter), s.sample_step, s.sample_shift, point);
+    sample[0] = point[0];
+    if (dimension == 2)
+        sample[1] = point[1];
     ++*counter;
     return miTRUE;
 }
@@ -57,15 +63,17 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     // Start just off the surface on the side the probe leaves by, and pass
     // through the triangle it starts on: neither depends on the scene's size.
     const Vec3 &n = s.geometric_normal;
-    const Vec3 start = offset_from_surface({origin->x, origin->y, origin->z}, dot(d, n) >= 0.0f ? n : -n);
-    float reach = std::numeric_limits<float>::infinity();
-    if (s.falloff_stop > 0.0 && s.falloff_stop > s.falloff_start)
-        reach = static_cast<float>(s.falloff_stop);
-
+    const bool above = dot(d, n) >= 0.0f;
+    const Vec3 o = {origin->x, origin->y, origin->z};
+    Vec3 start;
+    if (o.x == s.shaded_point.x && o.y == s.shaded_point.y && o.z == s.shaded_point.z)
+        start = above ? s.start_above : s.start_below;
+    else
+        start = offset_from_surface(o, above ? n : -n);
     if (s.probe_log)
-        s.probe_log->push_back({start, d, reach, s.triangle});
+        s.probe_log->push_back({start, d, s.probe_reach, s.triangle});
     float distance;
-    if (!s.frame->tracer->hit_distance(start, d, reach, s.triangle, distance))
+    if (!s.probes->hit_distance(start, d, s.probe_reach, distance))
         return miFALSE;
     state->child->dist = distance;
     return miTRUE;
@@ -84,5 +92,6 @@ HOST_FUNCTION miBoolean mi_ray_falloff(miState *state, double *start, double *st
     ShadingState &s = shading_state(state);
     std::swap(s.falloff_start, *start);
     std::swap(s.falloff_stop, *stop);
+    s.probe_reach = probe_reach(s.falloff_start, s.falloff_stop);
     return miTRUE;
 }

@@ -45,6 +45,21 @@ std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return mix(a ^ mix(b ^ mix(c + 0x9E3779B9u)));
 }
 
+std::uint32_t seed_key(std::uint32_t seed)
+{
+    return mix(seed);
+}
+
+LatticeShift lattice_shift(std::uint32_t seed)
+{
+    return {mix(seed), mix(seed + 0x68E31DA4u)};
+}
+
+std::uint32_t lattice_step(std::uint32_t count)
+{
+    return count <= 1 ? 0xFFFFFFFFu : static_cast<std::uint32_t>((std::uint64_t{1} << 32) / count);
+}
+
 SobolScramble sobol_scramble(std::uint32_t seed)
 {
     return {mix(seed), mix(seed + 0x68E31DA4u)};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -37,9 +38,16 @@ struct ShadingState {
     const FrameScene *frame;
     std::uint32_t triangle;  // the one shaded, which its probes pass through
     Vec3 geometric_normal;   // unit, on the side the camera sees
+    // The shaded point and where probes from it start, moved off the surface
+    // to the side of the normal and to the other: worked out once per point.
+    Vec3 shaded_point, start_above, start_below;
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
-    SobolScramble sample_scramble;  // decorrelates this pixel's samples
+    float probe_reach;      // how far probes go under them: the stop, or without one infinity
+    ProbeTracer *probes;    // this thread's
+    LatticeShift sample_shift;  // decorrelates this pixel's samples
+    std::uint32_t sample_count;  // the count the step is for
+    std::uint32_t sample_step;
     std::uint64_t probe_rays;   // traced by this thread so far
     std::vector<ProbeRay> *probe_log;  // when set, every probe is appended
     alignas(16) float attached_values[32][4];
@@ -50,6 +58,15 @@ static_assert(std::is_standard_layout_v<ShadingState> && offsetof(ShadingState, 
 inline ShadingState &shading_state(miState *state)
 {
     return *reinterpret_cast<ShadingState *>(state);
+}
+
+// How far probes reach under the falloff distances: no farther than the stop
+// when one is set.
+inline float probe_reach(double falloff_start, double falloff_stop)
+{
+    if (falloff_stop > 0.0 && falloff_stop > falloff_start)
+        return static_cast<float>(falloff_stop);
+    return std::numeric_limits<float>::infinity();
 }
 
 #endif
