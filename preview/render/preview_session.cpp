@@ -48,6 +48,14 @@ ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &lo
     return record;
 }
 
+std::string names_of(const std::vector<SceneCamera> &cameras)
+{
+    std::string names;
+    for (const SceneCamera &camera : cameras)
+        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
+    return names;
+}
+
 }  // namespace
 
 ImportedScene load_session_scene(const SessionOptions &options)
@@ -72,18 +80,6 @@ ImportedScene load_session_scene(const SessionOptions &options)
     }
     return scene;
 }
-
-namespace {
-
-std::string names_of(const std::vector<SceneCamera> &cameras)
-{
-    std::string names;
-    for (const SceneCamera &camera : cameras)
-        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
-    return names;
-}
-
-}  // namespace
 
 PreviewSession::PreviewSession(const SessionOptions &options)
     : options_(options),
@@ -146,11 +142,9 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
 {
     std::vector<Attachment> attachments;
     ParameterRecord record = make_record(declaration_, look, attachments);
-    Camera camera = starting_camera(look.width, look.height);
-    if (!look.camera.empty()) {
-        camera = parse_camera(look.camera);
+    const Camera camera = look.camera.empty() ? starting_camera(look.width, look.height) : parse_camera(look.camera);
+    if (!look.camera.empty())
         check_camera_reach(camera, mesh_);
-    }
     const FrameScene frame = make_frame_scene(*tracer_, environment_, record, attachments, up_);
 
     RenderSettings settings;

@@ -65,10 +65,11 @@ private:
     {
         miColor sum = {0.0f, 0.0f, 0.0f, 0.0f};
         const int rays = settings_.camera_rays;
+        const SobolScramble jitter = sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_);  // this pixel's
         for (int ray = 0; ray < rays; ++ray) {
             double offset[2] = {0.5, 0.5};
             if (rays > 1)
-                sobol_point(static_cast<std::uint32_t>(ray), sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_), offset);
+                sobol_point(static_cast<std::uint32_t>(ray), jitter, offset);
             const Vec3 direction = rays_.direction(x + offset[0], y + offset[1]);
             const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)) ^ key_);
             sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
