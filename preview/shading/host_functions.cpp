@@ -48,16 +48,26 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
     return miTRUE;
 }
 
+// A vector the shader has just written, read one coordinate at a time: a
+// load that lies within one of the shader's stores takes its value straight
+// from it, while one that spans two stores waits until both reach the cache.
+// Volatile keeps the compiler from joining the loads.
+static Vec3 just_written(const miVector &v)
+{
+    const volatile miVector &c = v;
+    return {c.x, c.y, c.z};
+}
+
 // A probe from origin along direction (any length), no farther than the
 // falloff stop when one is set.
 HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
 {
     ShadingState &s = shading_state(state);
-    const Vec3 raw = {direction->x, direction->y, direction->z};
-    const float inverse_length = 1.0f / length(raw);
+    const Vec3 d = just_written(*direction);
+    const float length_of_d = length(d);
+    const float inverse_length = 1.0f / length_of_d;
     if (!(inverse_length > 0.0f) || !std::isfinite(inverse_length))  // zero, tiny or not finite
         return miFALSE;
-    const Vec3 d = raw * inverse_length;
     ++s.probe_rays;
 
     // Start just off the surface on the side the probe leaves by, and pass
@@ -66,16 +76,26 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     const bool above = dot(d, n) >= 0.0f;
     const Vec3 o = {origin->x, origin->y, origin->z};
     Vec3 start;
-    if (o.x == s.shaded_point.x && o.y == s.shaded_point.y && o.z == s.shaded_point.z)
-        start = above ? s.start_above : s.start_below;
-    else
+    if (o.x == s.shaded_point.x && o.y == s.shaded_point.y && o.z == s.shaded_point.z) {
+        // A branch, not a select: most probes leave above, and a predicted
+        // branch lets the start be read before the side is known.
+        if (__builtin_expect(above, 1))
+            start = s.start_above;
+        else
+            start = s.start_below;
+    } else
         start = offset_from_surface(o, above ? n : -n);
+
+    // Embree takes the direction as it comes and answers in multiples of its
+    // length, so that the normalisation waits for nothing: only a stop needs
+    // the length before the traversal starts.
+    const float reach = s.probe_reach == infinite_reach ? infinite_reach : s.probe_reach * inverse_length;
     if (s.probe_log)
-        s.probe_log->push_back({start, d, s.probe_reach, s.triangle});
-    float distance;
-    if (!s.probes->hit_distance(start, d, s.probe_reach, distance))
+        s.probe_log->push_back({start, d, reach, s.triangle});
+    float multiples;
+    if (!s.probes->hit_distance(start, d, reach, multiples))
         return miFALSE;
-    state->child->dist = distance;
+    state->child->dist = multiples * length_of_d;
     return miTRUE;
 }
 

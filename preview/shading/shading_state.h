@@ -62,11 +62,13 @@ inline ShadingState &shading_state(miState *state)
 
 // How far probes reach under the falloff distances: no farther than the stop
 // when one is set.
+constexpr float infinite_reach = std::numeric_limits<float>::infinity();
+
 inline float probe_reach(double falloff_start, double falloff_stop)
 {
     if (falloff_stop > 0.0 && falloff_stop > falloff_start)
         return static_cast<float>(falloff_stop);
-    return std::numeric_limits<float>::infinity();
+    return infinite_reach;
 }
 
 #endif
