@@ -49,10 +49,7 @@ public:
         for (int tile; !cancelled() && (tile = tiles.next.fetch_add(1)) < tiles.count(); tiles.done.fetch_add(1)) {
             const int x0 = tile % tiles.columns * tile_size;
             const int y0 = tile / tiles.columns * tile_size;
-            for (int y = y0; y < std::min(y0 + tile_size, settings_.height); ++y) {
-                for (int x = x0; x < std::min(x0 + tile_size, settings_.width); ++x)
-                    image_.pixels[static_cast<std::size_t>(y) * settings_.width + x] = pixel(x, y);
-            }
+            render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height));
         }
     }
 
@@ -61,28 +58,64 @@ public:
     bool cancelled() const { return settings_.cancel && settings_.cancel->load(std::memory_order_relaxed); }
 
 private:
-    miColor pixel(int x, int y)
+    // One camera ray of a pixel: which, and where it goes.
+    struct CameraRay {
+        int x, y, index;
+        Vec3 direction;
+    };
+
+    // The tile's camera rays, pixel by pixel, traced a bundle at a time (a
+    // row of the tile when there is one ray per pixel), then shaded in
+    // turn; each pixel is the mean of its rays' colours, summed in order.
+    void render_tile(int x0, int y0, int x1, int y1)
     {
-        miColor sum = {0.0f, 0.0f, 0.0f, 0.0f};
         const int rays = settings_.camera_rays;
-        const SobolScramble jitter = sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_);  // this pixel's
-        for (int ray = 0; ray < rays; ++ray) {
-            double offset[2] = {0.5, 0.5};
-            if (rays > 1)
-                sobol_point(static_cast<std::uint32_t>(ray), jitter, offset);
-            const Vec3 direction = rays_.direction(x + offset[0], y + offset[1]);
-            const miColor c = shade(direction, hash_seed(x, y, static_cast<std::uint32_t>(ray)) ^ key_);
-            sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
+        miColor sums[tile_size * tile_size] = {};
+        CameraRay bundle[RayTracer::max_bundle];
+        std::size_t count = 0;
+        const auto trace_and_shade = [&] {
+            Vec3 directions[RayTracer::max_bundle];
+            RayHit hits[RayTracer::max_bundle];
+            for (std::size_t i = 0; i < count; ++i)
+                directions[i] = bundle[i].direction;
+            frame_.tracer->intersect_bundle(rays_.eye(), directions, count, hits);
+            for (std::size_t i = 0; i < count; ++i) {
+                const CameraRay &r = bundle[i];
+                const miColor c = shade(r.direction, hits[i],
+                                        hash_seed(r.x, r.y, static_cast<std::uint32_t>(r.index)) ^ key_);
+                miColor &sum = sums[(r.y - y0) * tile_size + (r.x - x0)];
+                sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
+            }
+            count = 0;
+        };
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const SobolScramble jitter = sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_);  // this pixel's
+                for (int ray = 0; ray < rays; ++ray) {
+                    double offset[2] = {0.5, 0.5};
+                    if (rays > 1)
+                        sobol_point(static_cast<std::uint32_t>(ray), jitter, offset);
+                    bundle[count++] = {x, y, ray, rays_.direction(x + offset[0], y + offset[1])};
+                    if (count == RayTracer::max_bundle)
+                        trace_and_shade();
+                }
+            }
         }
+        trace_and_shade();
         const float n = static_cast<float>(rays);
-        return {sum.r / n, sum.g / n, sum.b / n, sum.a / n};
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const miColor &sum = sums[(y - y0) * tile_size + (x - x0)];
+                image_.pixels[static_cast<std::size_t>(y) * settings_.width + x] = {sum.r / n, sum.g / n, sum.b / n,
+                                                                                    sum.a / n};
+            }
+        }
     }
 
-    // The shader's colour where the camera ray meets the scene.
-    miColor shade(Vec3 direction, std::uint32_t seed)
+    // The shader's colour where a camera ray met the scene.
+    miColor shade(Vec3 direction, const RayHit &hit, std::uint32_t seed)
     {
-        RayHit hit;
-        if (!frame_.tracer->intersect(rays_.eye(), direction, hit))
+        if (hit.triangle == no_triangle)
             return {0.0f, 0.0f, 0.0f, 0.0f};
 
         // The point and the normal from the triangle itself.

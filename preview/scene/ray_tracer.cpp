@@ -67,31 +67,38 @@ RayTracer::~RayTracer()
     rtcReleaseDevice(device_);
 }
 
-bool RayTracer::intersect(Vec3 origin, Vec3 direction, RayHit &hit) const
+void RayTracer::intersect_bundle(Vec3 origin, const Vec3 *directions, std::size_t count, RayHit *hits) const
 {
-    RTCRayHit query;
-    query.ray.org_x = origin.x;
-    query.ray.org_y = origin.y;
-    query.ray.org_z = origin.z;
-    query.ray.dir_x = direction.x;
-    query.ray.dir_y = direction.y;
-    query.ray.dir_z = direction.z;
-    query.ray.tnear = 0.0f;
-    query.ray.tfar = std::numeric_limits<float>::infinity();
-    query.ray.time = 0.0f;
-    query.ray.mask = 0xFFFFFFFFu;
-    query.ray.id = 0;
-    query.ray.flags = 0;
-    query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-    query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    if (count > max_bundle)
+        throw std::logic_error("a bundle of more than " + std::to_string(max_bundle) + " rays");
+    RTCRayHit queries[max_bundle];
+    for (std::size_t i = 0; i < count; ++i) {
+        RTCRayHit &query = queries[i];
+        query.ray.org_x = origin.x;
+        query.ray.org_y = origin.y;
+        query.ray.org_z = origin.z;
+        query.ray.tnear = 0.0f;
+        query.ray.dir_x = directions[i].x;
+        query.ray.dir_y = directions[i].y;
+        query.ray.dir_z = directions[i].z;
+        query.ray.time = 0.0f;
+        query.ray.tfar = std::numeric_limits<float>::infinity();
+        query.ray.mask = 0xFFFFFFFFu;
+        query.ray.id = static_cast<unsigned>(i);
+        query.ray.flags = 0;
+        query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    }
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
-    rtcIntersect1(scene_, &context, &query);
-    if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
-        return false;
-    hit.triangle = query.hit.primID;
-    hit.u = query.hit.u;
-    hit.v = query.hit.v;
-    hit.geometric_normal = {query.hit.Ng_x, query.hit.Ng_y, query.hit.Ng_z};
-    return true;
+    context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+    rtcIntersect1M(scene_, &context, queries, static_cast<unsigned>(count), sizeof(RTCRayHit));
+    for (std::size_t i = 0; i < count; ++i) {
+        const RTCRayHit &query = queries[i];
+        RayHit &hit = hits[i];
+        hit.triangle = query.hit.geomID == RTC_INVALID_GEOMETRY_ID ? no_triangle : query.hit.primID;
+        hit.u = query.hit.u;
+        hit.v = query.hit.v;
+        hit.geometric_normal = {query.hit.Ng_x, query.hit.Ng_y, query.hit.Ng_z};
+    }
 }

@@ -70,8 +70,11 @@ public:
     RayTracer(const RayTracer &) = delete;
     RayTracer &operator=(const RayTracer &) = delete;
 
-    // The nearest hit along a unit direction from origin.
-    bool intersect(Vec3 origin, Vec3 direction, RayHit &hit) const;
+    // Rays traced together, from one origin along neighbouring unit
+    // directions, up to max_bundle of them: each one's nearest hit, or
+    // no_triangle. Embree takes them through the structure as packets.
+    static constexpr std::size_t max_bundle = 16;
+    void intersect_bundle(Vec3 origin, const Vec3 *directions, std::size_t count, RayHit *hits) const;
 
     const Mesh &mesh() const { return mesh_; }
     RTCScene scene() const { return scene_; }
