@@ -28,6 +28,7 @@
 
 #include "bench/bench_machine.h"
 #include "bench/bench_scenes.h"
+#include "bench/serial_dependency.h"
 #include "preview/scene/camera.h"
 #include "preview/shading/environment.h"
 #include "preview/shading/parameter_record.h"
@@ -81,19 +82,6 @@ struct Renderer {
         return statistics;
     }
 };
-
-// Zero, but only once `value` is known: makes the next probe wait for this
-// one's result, as a shader's next sample does.
-std::size_t zero_after(std::uint32_t value)
-{
-#if defined(__x86_64__)
-    asm("andl $0, %0" : "+r"(value));  // not an idiom the processor breaks the dependency of
-    return value;
-#else
-    volatile std::uint32_t zero = 0;
-    return value & zero;
-#endif
-}
 
 // Embree alone on the recorded rays: rtcIntersect1 in a tight loop, the
 // queries set up beforehand, the rays split among the threads; with the
@@ -210,10 +198,13 @@ Throughput measure(const Renderer &renderer, const RayTracer &tracer, const Came
 }
 
 // The shader's own time per sample at its default 32 samples, from the
-// overhead benchmark (its host as cheap as a host can be), in ns.
-double shader_ns_per_sample()
+// overhead benchmark (its host as cheap as a host can be), in ns; chained,
+// each sample waiting for the last.
+double shader_ns_per_sample(bool chained)
 {
-    FILE *run = popen(SHADER_OVERHEAD_BENCH " --per-sample colour 32", "r");
+    FILE *run = popen(chained ? SHADER_OVERHEAD_BENCH " --per-sample colour 32 chained"
+                              : SHADER_OVERHEAD_BENCH " --per-sample colour 32",
+                      "r");
     double ns = 0.0;
     if (!run || std::fscanf(run, "%lf", &ns) != 1)
         ns = 0.0;
@@ -224,6 +215,11 @@ double shader_ns_per_sample()
     return ns;
 }
 
+// The shader's time per sample, both ways.
+struct ShaderTimes {
+    double alone, chained;  // ns
+};
+
 struct LimitRow {
     std::string scene;
     int threads;
@@ -232,30 +228,34 @@ struct LimitRow {
 
 // Per probe, in CPU time summed over the threads: the limit is Embree's time
 // on the frame's probes plus the shader's own time per sample; umbrex-render's
-// time as a ratio of it (1 would be a host that costs nothing). Also the limit
-// with Embree chained, each probe waiting for the last as in a render. Wall-time
-// rates are in the table above; CPU time holds up better on a busy machine.
-void limit_table(const std::vector<LimitRow> &rows, double shader_ns, const Sizes &sizes)
+// time as a ratio of it (1 would be a host that costs nothing, if Embree's
+// and the shader's times simply added up). Also the serial limit: both
+// chained, each probe waiting for the last and each sample for the last, as
+// in a render, where the next sample cannot start while a traversal fills
+// the processor. Wall-time rates are in the table above; CPU time holds up
+// better on a busy machine.
+void limit_table(const std::vector<LimitRow> &rows, ShaderTimes shader, const Sizes &sizes)
 {
     std::printf("## The limit (%dx%d; CPU ns per probe, all threads; Embree alone on the same probes, plus the "
-                "shader's %.1f ns per sample from shader_overhead_bench --per-sample colour 32)\n\n",
-                sizes.width, sizes.height, shader_ns);
-    std::printf("| scene | threads | Embree | limit | render | limit / render | Embree, chained | "
-                "chained limit / render |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+                "shader's %.1f ns per sample from shader_overhead_bench --per-sample colour 32; serial: both "
+                "chained, the shader's %.1f ns from the same with chained)\n\n",
+                sizes.width, sizes.height, shader.alone, shader.chained);
+    std::printf("| scene | threads | Embree | limit | render | limit / render | Embree, chained | serial limit | "
+                "serial limit / render |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const LimitRow &row : rows) {
         const double embree = row.measured.embree_cpu * 1e9, render = row.measured.render_cpu * 1e9;
         const double chained = row.measured.chained_cpu * 1e9;
-        const double limit = embree + shader_ns;
-        std::printf("| %s | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f |\n", row.scene.c_str(), row.threads,
-                    embree, limit, render, limit / render, chained, (chained + shader_ns) / render);
+        const double limit = embree + shader.alone, serial = chained + shader.chained;
+        std::printf("| %s | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |\n", row.scene.c_str(),
+                    row.threads, embree, limit, render, limit / render, chained, serial, serial / render);
     }
     std::printf("\n");
 }
 
 void throughput_table(const Renderer &renderer, const Sizes &sizes)
 {
-    const double shader_ns = shader_ns_per_sample();
+    const ShaderTimes shader{shader_ns_per_sample(false), shader_ns_per_sample(true)};
     std::vector<LimitRow> limits;
     const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("## Host throughput (%dx%d, %d threads for \"all\")\n\n", sizes.width, sizes.height, all);
@@ -290,7 +290,7 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
                     many.render_rate / one.render_rate);
     }
     std::printf("\n");
-    limit_table(limits, shader_ns, sizes);
+    limit_table(limits, shader, sizes);
 }
 
 // What watertight tracing and passing through the start triangle cost:

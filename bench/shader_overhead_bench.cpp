@@ -12,9 +12,13 @@
 //   shader_overhead_bench [Google Benchmark flags]
 //   shader_overhead_bench --paired
 //       a table of shader and floor timed in alternation, fastest rounds
-//   shader_overhead_bench --per-sample MODE SAMPLES
+//   shader_overhead_bench --per-sample MODE SAMPLES [chained]
 //       the shader's time per sample alone (fastest of 200 rounds), in ns:
-//       the shader's part of the limit in render_throughput_bench
+//       the shader's part of the limit in render_throughput_bench. Chained,
+//       each sample's point waits for the previous probe's answer and each
+//       answer for its direction, so that no sample overlaps the next, as
+//       in a render where a probe's traversal fills the processor between
+//       two samples
 //   shader_overhead_bench --instructions MODE SAMPLES CALLS
 //       runs CALLS shading calls and as many floor calls, for counting
 //       instructions under callgrind (--toggle-collect=Umbrex or
@@ -33,6 +37,7 @@
 #include <utility>
 
 #include "bench/bench_machine.h"
+#include "bench/serial_dependency.h"
 #include "host/host_interface.h"
 #include "shader/umbrex_params.h"
 
@@ -65,11 +70,13 @@ HostTables make_tables()
 }
 
 const HostTables tables = make_tables();
+bool chained = false;  // samples wait for the previous probe, probes for their direction
 
 struct BenchState {
     miState state;
     miState child;
     std::uint32_t probes;
+    std::uint32_t last_answer;  // the previous probe's table index
     double falloff_start, falloff_stop;
 };
 
@@ -82,21 +89,31 @@ HOST_FUNCTION void *mi_phen_eval(miState *, void *param)
     return param;
 }
 
-HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *, unsigned short, int *count)
+HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state, unsigned short, int *count)
 {
     if (*counter >= *count)
         return miFALSE;
-    const auto i = static_cast<std::uint32_t>(*counter) & (table_size - 1);
+    std::uint32_t i = static_cast<std::uint32_t>(*counter);
+    if (chained)
+        i += zero_after(reinterpret_cast<BenchState *>(state)->last_answer);
+    i &= table_size - 1;
     sample[0] = tables.pairs[i][0];
     sample[1] = tables.pairs[i][1];
     ++*counter;
     return miTRUE;
 }
 
-HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *, miVector *)
+HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *)
 {
     auto *s = reinterpret_cast<BenchState *>(state);
-    const std::uint32_t i = s->probes++ & (table_size - 1);
+    std::uint32_t i = s->probes++;
+    if (chained) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &direction->z, sizeof bits);
+        i += zero_after(bits);
+    }
+    i &= table_size - 1;
+    s->last_answer = i;
     if (!tables.hit[i])
         return miFALSE;
     state->child->dist = tables.distance[i];
@@ -318,7 +335,9 @@ int main(int argc, char **argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "--instructions") == 0)
         return count_instructions(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-    if (argc == 4 && std::strcmp(argv[1], "--per-sample") == 0) {
+    if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "chained") == 0)) &&
+        std::strcmp(argv[1], "--per-sample") == 0) {
+        chained = argc == 5;
         std::printf("%.2f\n", shader_per_sample(mode_named(argv[2]), std::atoi(argv[3])));
         return 0;
     }

@@ -90,7 +90,8 @@ private:
         };
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
-                const SobolScramble jitter = sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_);  // this pixel's
+                const SobolScramble jitter =  // this pixel's, when its rays are jittered
+                    rays > 1 ? sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_) : SobolScramble{};
                 for (int ray = 0; ray < rays; ++ray) {
                     double offset[2] = {0.5, 0.5};
                     if (rays > 1)
