@@ -175,8 +175,8 @@ struct Throughput {
 };
 
 // Embree alone on a frame's camera rays, one through each pixel's centre,
-// traced as the renderer traces them: sixteen at a time along a row. In CPU
-// seconds.
+// traced in bundles of sixteen as the renderer traces them (here along the
+// image's rows rather than a tile's). In CPU seconds.
 double camera_ray_seconds(const RayTracer &tracer, const Camera &camera, int width, int height)
 {
     const CameraRays rays(camera, tracer.mesh().origin, UpAxis::y, width, height);
@@ -374,11 +374,12 @@ void scale_table(const Renderer &renderer, const Sizes &sizes)
             renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
             const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, 1, nullptr);
             const double embree = embree_seconds(tracer, logs[0], 1);
+            const std::size_t logged = logs[0].size();
             logs.clear();
             char line[256];
             const int length = std::snprintf(line, sizeof line, "| %zu | %llu | %.1f | %.1f |", mesh.triangles.size(),
                                              static_cast<unsigned long long>(frame.probe_rays),
-                                             frame.seconds / frame.probe_rays * 1e9, embree / logs[0].size() * 1e9);
+                                             frame.seconds / frame.probe_rays * 1e9, embree / logged * 1e9);
             if (write(channel[1], line, static_cast<std::size_t>(length)) != length)
                 _exit(1);
             _exit(0);

@@ -43,15 +43,35 @@ TEST_F(RenderTest, OcclusionBelowASphereMatchesTheClosedForm)
     EXPECT_NEAR(mean_occlusion, expected, tolerance);
 }
 
+// Under a ceiling at height h the same directions meet it at h / cos, and a
+// linear falloff from 0 to s weighs each hit 1 - h / (cos s); over the
+// cosine weight that averages (1 - h / s)^2, a quarter for s = 2h. It holds
+// only if probes report distances and stop in scene units whatever the
+// length of the direction the shader hands over.
+TEST_F(RenderTest, OcclusionUnderACeilingMatchesTheClosedForm)
+{
+    Mesh scene = make_ground(10.0f);
+    scene.append(make_box({0.0f, 1.5f, 0.0f}, {10.0f, 0.5f, 10.0f}, 0.0f));  // its underside at 1
+    const Image image = render_exr("--scene " + write_obj(scene) + " --camera 0,0.5,3:0,0,0:0.5 --width 8 --height 8" +
+                                   " --set samples=256 --set falloff_start=0 --set falloff_stop=2");
+    double sum = 0.0;
+    for (const miColor &c : image.pixels)
+        sum += c.r;
+    EXPECT_NEAR(1.0 - sum / static_cast<double>(image.pixels.size()), 0.25, 0.01);
+}
+
+// With several camera rays a pixel is their mean: equal colours stay exact.
 TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
 {
-    const Image image = render_exr("--camera 0,3,3:0,0,0:30 --width 24 --height 16 "
-                                   "--set trace=off --set bright=0.25,0.5,0.75,1");
-    for (const miColor &c : image.pixels) {
-        ASSERT_EQ(c.r, 0.25f);
-        ASSERT_EQ(c.g, 0.5f);
-        ASSERT_EQ(c.b, 0.75f);
-        ASSERT_EQ(c.a, 1.0f);
+    for (const char *rays : {"", " --aa 3"}) {
+        const Image image = render_exr(std::string("--camera 0,3,3:0,0,0:30 --width 24 --height 16 "
+                                                   "--set trace=off --set bright=0.25,0.5,0.75,1") + rays);
+        for (const miColor &c : image.pixels) {
+            ASSERT_EQ(c.r, 0.25f) << rays;
+            ASSERT_EQ(c.g, 0.5f) << rays;
+            ASSERT_EQ(c.b, 0.75f) << rays;
+            ASSERT_EQ(c.a, 1.0f) << rays;
+        }
     }
 }
 

@@ -65,7 +65,7 @@ private:
     };
 
     // The tile's camera rays, pixel by pixel, traced a bundle at a time (a
-    // row of the tile when there is one ray per pixel), then shaded in
+    // row of a full tile when there is one ray per pixel), then shaded in
     // turn; each pixel is the mean of its rays' colours, summed in order.
     void render_tile(int x0, int y0, int x1, int y1)
     {

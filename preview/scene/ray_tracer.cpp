@@ -96,7 +96,10 @@ void RayTracer::intersect_bundle(Vec3 origin, const Vec3 *directions, std::size_
     for (std::size_t i = 0; i < count; ++i) {
         const RTCRayHit &query = queries[i];
         RayHit &hit = hits[i];
-        hit.triangle = query.hit.geomID == RTC_INVALID_GEOMETRY_ID ? no_triangle : query.hit.primID;
+        hit.triangle = no_triangle;
+        if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+            continue;
+        hit.triangle = query.hit.primID;
         hit.u = query.hit.u;
         hit.v = query.hit.v;
         hit.geometric_normal = {query.hit.Ng_x, query.hit.Ng_y, query.hit.Ng_z};

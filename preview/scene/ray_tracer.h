@@ -98,7 +98,8 @@ void skip_start_triangle(const RTCFilterFunctionNArguments *arguments);
 // from an origin, up to a reach, both in multiples of the direction's length,
 // passing through the triangle the probe starts on. The intersect context
 // and the fields of the query that Embree only reads are set up once; a probe
-// writes its ray, its reach and the "no hit yet" mark, and nothing else.
+// writes its ray (with a zero start and time), its reach and the "no hit
+// yet" mark, and nothing else.
 class ProbeTracer {
 public:
     explicit ProbeTracer(const RayTracer &tracer) : scene_(tracer.scene())

@@ -63,11 +63,17 @@ static Vec3 just_written(const miVector &v)
 HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVector *origin)
 {
     ShadingState &s = shading_state(state);
-    const Vec3 d = just_written(*direction);
-    const float length_of_d = length(d);
-    const float inverse_length = 1.0f / length_of_d;
+    Vec3 d = just_written(*direction);
+    float length_of_d = length(d);
+    float inverse_length = 1.0f / length_of_d;
     if (!(inverse_length > 0.0f) || !std::isfinite(inverse_length))  // zero, tiny or not finite
         return miFALSE;
+    if (!(length_of_d >= 0x1p-20f && length_of_d <= 0x1p20f)) {
+        // Far from unit length, where Embree's traversal is less sure of a
+        // direction given as it comes: traced at unit length instead.
+        d = d * inverse_length;
+        length_of_d = inverse_length = 1.0f;
+    }
     ++s.probe_rays;
 
     // Start just off the surface on the side the probe leaves by, and pass

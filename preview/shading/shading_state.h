@@ -19,7 +19,7 @@
 // A probe as traced: for measuring the tracer alone on the same rays.
 struct ProbeRay {
     Vec3 origin, direction;
-    float reach;
+    float reach;  // in multiples of the direction's length
     std::uint32_t skip;  // the triangle it starts on
 };
 
