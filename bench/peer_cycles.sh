@@ -21,9 +21,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages blender cmake make g++ libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev \
-  libcli11-dev pkg-config libcpp-httplib-dev libbenchmark-dev
+  libcli11-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
 
-cmake -S . -B build > /dev/null
+cmake -S . -B build -DBUILD_TESTING=ON > /dev/null
 cmake --build build -j"$(nproc)" --target umbrex-render render_throughput_bench image_noise > /dev/null
 
 width=${WIDTH:-640} height=${HEIGHT:-360} threads=${THREADS:-$(nproc)} rounds=${ROUNDS:-2}
