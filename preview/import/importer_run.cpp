@@ -82,7 +82,9 @@ int run_importer(int argc, char **argv)
         std::fprintf(stderr, "umbrex-render: %s is for umbrex-render's own use\n", importer_flag);
         return 2;
     }
-    // Ends with the program, and gains no privileges.
+    // Named for what it does where processes are listed; ends with the
+    // program, and gains no privileges.
+    prctl(PR_SET_NAME, "umbrex-import");
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (static_cast<unsigned long long>(getppid()) != parent)
         _exit(1);

@@ -285,13 +285,17 @@ void write_list(TransferWriter &out, const std::vector<T> &items)
         write_fields(out, item);
 }
 
+// Items are added as they arrive, whatever count the answer announces.
 template <typename T>
 void read_list(TransferReader &in, std::vector<T> &items)
 {
-    // Each item takes at least its count's 8 bytes.
-    items.resize(in.count(8));
-    for (T &item : items)
+    const std::size_t count = in.count(8);  // each takes 8 bytes at least
+    items.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        T item{};
         read_fields(in, item);
+        items.push_back(std::move(item));
+    }
 }
 
 void write_list(TransferWriter &out, const std::vector<std::string> &texts)
@@ -303,9 +307,13 @@ void write_list(TransferWriter &out, const std::vector<std::string> &texts)
 
 void read_list(TransferReader &in, std::vector<std::string> &texts)
 {
-    texts.resize(in.count(8));
-    for (std::string &text : texts)
+    const std::size_t count = in.count(8);
+    texts.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string text;
         in.get(text);
+        texts.push_back(std::move(text));
+    }
 }
 
 void write_fields(TransferWriter &out, const LoadedScene &loaded)
