@@ -120,7 +120,7 @@ LoadedScene load_obj(const std::string &path)
     if (scene.triangles.empty())
         throw SceneError(path + ": the scene has no faces");
 
-    LoadedScene loaded{make_traceable_mesh(scene, path), {}, std::move(meshes)};
+    LoadedScene loaded{make_traceable_mesh(std::move(scene), path), {}, std::move(meshes)};
     folder.add_warnings(loaded.warnings, path);
     if (skipped > 0)
         loaded.warnings.push_back(path + ": " + std::to_string(skipped) +

@@ -442,7 +442,7 @@ ImportedScene convert_scene(const aiScene &scene, const std::string &source)
     const std::string skipped = skipped_faces(flattener.counts);
     if (flattener.triangles.triangles.empty())
         throw SceneError(source + ": the scene has no triangles" + (skipped.empty() ? "" : " (only " + skipped + ")"));
-    imported.loaded.mesh = make_traceable_mesh(flattener.triangles, source);
+    imported.loaded.mesh = make_traceable_mesh(std::move(flattener.triangles), source);
     imported.loaded.meshes = flattener.meshes();
     if (!skipped.empty())
         imported.loaded.warnings.push_back(source + ": skipped " + skipped + "; only triangles are rendered");
