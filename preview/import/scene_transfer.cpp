@@ -366,27 +366,48 @@ void check(const ImportedScene &scene)
               std::to_string(mesh.triangles.size()) + " triangles");
     if (mesh.positions.size() > std::numeric_limits<std::uint32_t>::max())
         fault(std::to_string(mesh.positions.size()) + " vertices");
-    for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
-        for (const std::uint32_t index : mesh.triangles[t]) {
-            if (index >= mesh.positions.size())
-                fault("triangle " + std::to_string(t + 1) + " refers to vertex " + std::to_string(index + 1) +
-                      " of " + std::to_string(mesh.positions.size()));
+    // Each check runs through without a branch, and looks for the culprit
+    // only where it fails: the program waits for them on a large scene.
+    std::uint32_t largest = 0;
+    for (const auto &t : mesh.triangles)
+        largest = std::max({largest, t[0], t[1], t[2]});
+    if (largest >= mesh.positions.size()) {
+        for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
+            for (const std::uint32_t index : mesh.triangles[t]) {
+                if (index >= mesh.positions.size())
+                    fault("triangle " + std::to_string(t + 1) + " refers to vertex " + std::to_string(index + 1) +
+                          " of " + std::to_string(mesh.positions.size()));
+            }
         }
     }
     // The importer centres the mesh on its origin; a little over its reach
-    // for rounding.
+    // for rounding. NaN fails every comparison.
     constexpr float reach = static_cast<float>(max_scene_reach * 1.001);
-    for (std::size_t v = 0; v < mesh.positions.size(); ++v) {
-        const Vec3 p = mesh.positions[v];
-        if (!(std::abs(p.x) <= reach && std::abs(p.y) <= reach && std::abs(p.z) <= reach))
-            fault("vertex " + std::to_string(v + 1) + " is not a finite point within reach");
+    const auto within = [](Vec3 p, float bound) {
+        return (std::abs(p.x) <= bound) & (std::abs(p.y) <= bound) & (std::abs(p.z) <= bound);
+    };
+    bool positions_within = true;
+    for (const Vec3 &p : mesh.positions)
+        positions_within &= within(p, reach);
+    if (!positions_within) {
+        for (std::size_t v = 0; v < mesh.positions.size(); ++v) {
+            if (!within(mesh.positions[v], reach))
+                fault("vertex " + std::to_string(v + 1) + " is not a finite point within reach");
+        }
     }
     if (!is_finite(mesh.origin))
         fault("the mesh's origin is not finite");
-    for (std::size_t t = 0; t < mesh.corner_normals.size(); ++t) {
-        for (const Vec3 &n : mesh.corner_normals[t]) {
-            if (!is_finite(n))
-                fault("a normal of triangle " + std::to_string(t + 1) + " is not finite");
+    constexpr float largest_float = std::numeric_limits<float>::max();
+    bool normals_finite = true;
+    for (const auto &corners : mesh.corner_normals)
+        normals_finite &= within(corners[0], largest_float) & within(corners[1], largest_float) &
+                          within(corners[2], largest_float);
+    if (!normals_finite) {
+        for (std::size_t t = 0; t < mesh.corner_normals.size(); ++t) {
+            for (const Vec3 &n : mesh.corner_normals[t]) {
+                if (!within(n, largest_float))
+                    fault("a normal of triangle " + std::to_string(t + 1) + " is not finite");
+            }
         }
     }
     if (scene.up && *scene.up != UpAxis::y && *scene.up != UpAxis::z)
