@@ -1,16 +1,19 @@
 // The preview host's handling of what users hand it: shader declarations,
-// --set and --attach values against them, cameras, numbers and OBJ scenes.
+// --set and --attach values against them, cameras, numbers and OBJ scenes;
+// and of what its importer's process hands back.
 // Every fault must come out as the error the program reports in one line;
 // anything else (a crash, an out-of-bounds access, another exception) is a bug.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
+#include "preview/import/scene_transfer.h"
 #include "preview/shading/attachments.h"
 #include "preview/scene/camera.h"
 #include "preview/shading/parameter_record.h"
@@ -42,6 +45,38 @@ void declaration_with_values(FuzzedDataProvider &input)
     }
 }
 
+// Whatever arrives, the program refuses it or holds a scene whose every
+// index is in range and whose every point is finite.
+void import_answer(FuzzedDataProvider &input)
+{
+    const std::string bytes = input.ConsumeRemainingBytesAsString();
+    int channel[2];
+    if (pipe(channel) != 0)
+        std::abort();
+    // Inputs are far smaller than the pipe holds.
+    if (write(channel[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        std::abort();
+    close(channel[1]);
+    try {
+        const ImportAnswer answer =
+            receive_answer(channel[0], std::chrono::steady_clock::now() + std::chrono::seconds(5), 1 << 20);
+        if (answer.scene) {
+            const Mesh &mesh = answer.scene->loaded.mesh;
+            if (mesh.triangles.empty() || mesh.corner_normals.size() != mesh.triangles.size() ||
+                !is_finite(mesh.origin))
+                std::abort();
+            for (const auto &t : mesh.triangles) {
+                for (std::uint32_t index : t) {
+                    if (index >= mesh.positions.size() || !is_finite(mesh.positions[index]))
+                        std::abort();
+                }
+            }
+        }
+    } catch (const TransferError &) {
+    }
+    close(channel[0]);
+}
+
 void obj_scene(FuzzedDataProvider &input)
 {
     static const std::string path = "/tmp/umbrex-fuzz-" + std::to_string(getpid()) + ".obj";
@@ -65,7 +100,7 @@ void obj_scene(FuzzedDataProvider &input)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    switch (input.ConsumeIntegralInRange(0, 3)) {
+    switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0:
         declaration_with_values(input);
         break;
@@ -83,8 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         } catch (const std::invalid_argument &) {
         }
         break;
-    default:
+    case 3:
         obj_scene(input);
+        break;
+    default:
+        import_answer(input);
         break;
     }
     return 0;

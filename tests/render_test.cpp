@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stb/stb_image_write.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -10,12 +11,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "tests/render_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// A glTF of one triangle whose three positions are the buffer at `uri`.
+std::string gltf_triangle(const std::string &uri)
+{
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
+           R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],"buffers":[{"uri":")" +
+           uri + R"(","byteLength":36}],"bufferViews":[{"buffer":0,"byteLength":36}],)"
+                 R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",)"
+                 R"("min":[0,0,0],"max":[1,1,0]}]})";
+}
 
 // Cosine-distributed directions (spread 90 about a unit normal) from a point
 // on a plane see a sphere of radius r centred h above it over a fraction
@@ -248,6 +260,11 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
     std::ofstream(folder / "other.mi") << "declare shader color \"Other\" (color \"bright\") version 1 end declare\n";
     const std::string scene_folder = (folder / "scenes").string();
     fs::create_directory(scene_folder);
+    // Not files to read, and a buffer that names one outside the scene's folder.
+    ASSERT_EQ(mkfifo((folder / "pipe.ply").c_str(), 0600), 0);
+    fs::create_symlink("nothing.obj", folder / "gone.obj");
+    fs::create_symlink("/dev/zero", folder / "zero.ply");
+    std::ofstream(folder / "passwd.gltf") << gltf_triangle("../../../../../../../../../../etc/passwd");
 
     const std::pair<std::string, std::string> cases[] = {
         {"--set smaples=4", "the shader has no parameter \"smaples\" (did you mean \"samples\"?)"},
@@ -274,6 +291,16 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
          (folder / "broken.fbx").string() + ": FBX-Parser (TOK_DATA, line 1, col 4) unexpected token"},
         {"--scene " + (folder / "points.ply").string(),
          (folder / "points.ply").string() + ": the scene has no triangles (only 1 empty mesh)"},
+        {"--scene " + (folder / "pipe.ply").string(),
+         (folder / "pipe.ply").string() + ": is a FIFO (a named pipe), not a scene file"},
+        {"--scene " + (folder / "gone.obj").string(),
+         (folder / "gone.obj").string() + ": is a link to \"nothing.obj\", which does not exist"},
+        {"--scene " + (folder / "zero.ply").string(), (folder / "zero.ply").string() + ": is a device, not a scene file"},
+        {"--scene " + (folder / "passwd.gltf").string(),
+         (folder / "passwd.gltf").string() +
+             ": \"../../../../../../../../../../etc/passwd\" lies outside the scene's folder"},
+        {"--scene '" + (folder / "new\nline.obj").string() + "'",
+         (folder / "new\\nline.obj").string() + ": no such scene file"},
         {"--camera-name top", "--camera-name: the scene has no camera \"top\"; it has no cameras at all"},
         {"--camera 1,2,3:0,0,0:40 --camera-name top", "--camera and --camera-name both choose the camera"},
         {"--scale 0", "--scale: scene units per metre must be above 0"},
@@ -288,6 +315,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         EXPECT_NE(run.exit_code, 0) << arguments;
         EXPECT_NE(run.messages.find(message), std::string::npos) << arguments << "\n" << run.messages;
         EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), '\n'), 1) << run.messages;
+        EXPECT_EQ(run.messages.find("root:"), std::string::npos) << "no other file's bytes";
         EXPECT_FALSE(fs::exists(output)) << arguments;
     }
 
@@ -297,7 +325,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         EXPECT_NE(run.exit_code, 0);
         EXPECT_NE(run.messages.find(unwritable), std::string::npos) << run.messages;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 8)
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 12)
         << "only the inputs remain";
 }
 
@@ -316,6 +344,34 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
               std::string::npos)
         << faces.messages;
 
+    // A file name holding a newline, material libraries that are a FIFO, a
+    // link to a device and a file outside the folder (none of them read,
+    // none waited for), and a glTF buffer in a data: URI.
+    fs::create_directory(folder / "odd");
+    ASSERT_EQ(mkfifo((folder / "odd" / "pipe.mtl").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "odd" / "zero.mtl");
+    std::ofstream(folder / "elsewhere.mtl") << "newmtl elsewhere\n";
+    const fs::path odd = folder / "odd" / "new\nline.obj";
+    std::ofstream(odd) << "mtllib pipe.mtl\nmtllib zero.mtl\nmtllib ../elsewhere.mtl\n"
+                          "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const std::string shown = (folder / "odd" / "new\\nline.obj").string();
+    const ProgramRun materials = render("--scene '" + odd.string() + "' --width 8 --height 8 --output " +
+                                        (folder / "m.png").string());
+    EXPECT_EQ(materials.exit_code, 0) << materials.messages;
+    for (const std::string &refusal : {"\"pipe.mtl\" is a FIFO (a named pipe)\n",
+                                       "\"zero.mtl\" lies outside the scene's folder\n",
+                                       "\"../elsewhere.mtl\" lies outside the scene's folder\n"})
+        EXPECT_NE(materials.messages.find("warning: " + shown + ": not read: " + refusal), std::string::npos)
+            << materials.messages;
+    const ProgramRun listed = render("--list --scene '" + odd.string() + "'");
+    EXPECT_NE(listed.messages.find("\nscene: " + shown + "\nformat: Wavefront OBJ\n"), std::string::npos)
+        << listed.messages;
+    std::ofstream(folder / "data.gltf") << gltf_triangle(
+        "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA");
+    const ProgramRun data = render("--list --scene " + (folder / "data.gltf").string());
+    EXPECT_NE(data.messages.find("\ntriangles: 1\nbounds: (0, 0, 0) to (1, 1, 0)\n"), std::string::npos)
+        << data.messages;
+
     const ProgramRun negative = render("--set samples=-4 --width 8 --height 8 --output " + (folder / "n.png").string());
     EXPECT_EQ(negative.exit_code, 0) << negative.messages;
     EXPECT_NE(negative.messages.find("warning: samples is -4"), std::string::npos) << negative.messages;
@@ -325,6 +381,40 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
     const ProgramRun tiny = render("--attach dark=checker:1e-30 --width 8 --height 8 --output " +
                                    (folder / "t.png").string());
     EXPECT_EQ(tiny.exit_code, 0) << tiny.messages;
+}
+
+// Files that once took umbrex-render down with them, as the mutation
+// campaign found them: each gives one line naming it, whichever way the
+// reader fails, and the look-dev server and --list read scenes the same way.
+TEST_F(RenderTest, ScenesThatBreakTheirReaderGetOneLine)
+{
+    const auto write = [&](const char *name, const std::string &bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return (folder / name).string();
+    };
+    // The file, how long it may take, and what became of its reader.
+    const std::tuple<std::string, const char *, std::string> cases[] = {
+        {write("crash.ply", std::string("ply\nformat binary_\0\0", 20)), "60",
+         "the importer crashed on it (segmentation fault)"},
+        {write("crash.nff", std::string("pnd 0\0" "0\xa0\xb0 ", 10)), "60", "the importer crashed on it (aborted)"},
+        {write("no-end-header.ply", "ply\nformat ascii 1.0\n"), "1", "gave up after 1 s of reading (--import-timeout)"},
+        {write("unended.smd", "version 1\n\nnodes\n  0 \"TriangleTes"), "1",
+         "gave up after 1 s of reading (--import-timeout)"},
+        {write("huge.off", "OFF4294967295 6"), "60", "the importer needed more than"},
+    };
+    const std::string output = (folder / "out.png").string();
+    for (const auto &[scene, seconds, reason] : cases) {
+        for (const std::string &mode : {" --output " + output, std::string(" --list"), std::string(" --serve --port 0")}) {
+            const ProgramRun run = render("--scene " + scene + " --import-timeout " + seconds + mode);
+            EXPECT_EQ(run.exit_code, 1) << scene << mode << "\n" << run.messages;
+            EXPECT_EQ(run.messages.rfind("umbrex-render: " + scene + ": ", 0), 0u) << run.messages;
+            EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), '\n'), 1) << run.messages;
+#if !UMBREX_SANITIZED  // there the importer stops at its first fault with a report of its own
+            EXPECT_NE(run.messages.find(reason), std::string::npos) << run.messages;
+#endif
+        }
+    }
+    EXPECT_FALSE(fs::exists(output));
 }
 
 // A declaration laying out fewer parameters than the library reads leaves the
@@ -360,6 +450,13 @@ TEST_F(RenderTest, ResourceLimitsGetOneLine)
     EXPECT_NE(huge.messages.find("--width 16384 --height 16384: the image needs 5.0 GiB of memory"), std::string::npos)
         << huge.messages;
     EXPECT_FALSE(fs::exists(image));
+
+    // The importer's memory is what this process may have, at most.
+    std::ofstream(folder / "huge.off") << "OFF4294967295 6";
+    const ProgramRun scene = run_limited("--list --scene " + (folder / "huge.off").string());
+    EXPECT_EQ(scene.exit_code, 1) << scene.messages;
+    EXPECT_NE(scene.messages.find("huge.off: the importer needed more than 2.9 GiB of memory"), std::string::npos)
+        << scene.messages;
 
     const ProgramRun threads = run_limited("--width 64 --height 32 --threads 1000 --output " + image);
     EXPECT_EQ(threads.exit_code, 0) << threads.messages;

@@ -15,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "preview/import/import_apart.h"
 #include "preview/page/look_dev_server.h"
 #include "preview/render/image_output.h"
+#include "preview/printable_text.h"
 #include "preview/render/preview_session.h"
 #include "preview/value_parsing.h"
 
@@ -43,6 +45,7 @@ struct Options {
     bool serve = false;
     int port = default_look_dev_port;
     std::string listen;
+    int import_timeout = ImportLimits{}.timeout_seconds;
 };
 
 // The folder of this executable, where the build puts the library and the
@@ -68,6 +71,7 @@ SessionOptions session_options(const Options &options)
     session.environment = options.environment;
     session.library = options.library.empty() ? (beside / "Umbrex.so").string() : options.library;
     session.declaration = options.declaration.empty() ? (beside / "Umbrex.mi").string() : options.declaration;
+    session.import_timeout_seconds = options.import_timeout;
     return session;
 }
 
@@ -118,7 +122,7 @@ int list_scene(const Options &options)
         warn(warning);
     const Mesh &mesh = scene.loaded.mesh;
     const Bounds bounds = bounds_of(mesh);
-    std::printf("scene: %s\n", options.scene.empty() ? "built-in" : options.scene.c_str());
+    std::printf("scene: %s\n", options.scene.empty() ? "built-in" : printable(options.scene).c_str());
     std::printf("format: %s\n", scene.format.empty() ? "unnamed" : scene.format.c_str());
     std::printf("triangles: %zu\n", mesh.triangles.size());
     std::printf("bounds: %s to %s\n", point_text(mesh.origin + to_double(bounds.low)).c_str(),
@@ -202,6 +206,9 @@ int serve(const Options &options, const std::vector<std::string> &scene_argument
 
 int main(int argc, char **argv)
 {
+    if (is_importer_run(argc, argv))
+        return run_importer(argc, argv);
+
     CLI::App app{"umbrex-render: renders a scene with the Umbrex shader, loaded as the host loads it"};
     Options options;
     app.add_option("--scene", options.scene,
@@ -219,6 +226,10 @@ int main(int argc, char **argv)
         ->check(CLI::IsMember({"y", "z"}));
     app.add_option("--scale", options.scale,
                    "scene units per metre, where the file states none or states them wrongly (shown by --list)");
+    app.add_option("--import-timeout", options.import_timeout,
+                   "seconds the scene file may take to read before umbrex-render gives up on it")
+        ->capture_default_str()
+        ->check(whole_number(1, 86400));
     app.add_option("--width", options.width, "image width in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--height", options.height, "image height in pixels")->capture_default_str()->check(whole_number(1, 16384));
     app.add_option("--aa", options.aa, "camera rays per pixel, jittered and averaged")->capture_default_str()->check(whole_number(1, 4096));
@@ -262,6 +273,9 @@ int main(int argc, char **argv)
                 scene_arguments.insert(scene_arguments.end(), {"--up", options.up});
             if (options.seed != 0)
                 scene_arguments.insert(scene_arguments.end(), {"--seed", std::to_string(options.seed)});
+            if (options.import_timeout != ImportLimits{}.timeout_seconds)
+                scene_arguments.insert(scene_arguments.end(),
+                                       {"--import-timeout", std::to_string(options.import_timeout)});
             const std::pair<const char *, const std::string *> files[] = {
                 {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
             for (const auto &[option, path] : files) {

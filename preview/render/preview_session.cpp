@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "preview/import/import_apart.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
@@ -70,7 +71,7 @@ ImportedScene load_session_scene(const SessionOptions &options)
         scene.units_per_metre = 1.0;
         scene.units_note = "built that way";
     } else {
-        scene = import_scene(options.scene);
+        scene = import_scene_apart(options.scene, {options.import_timeout_seconds});
     }
     if (options.units_per_metre) {
         if (!(*options.units_per_metre > 0.0))

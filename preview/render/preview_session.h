@@ -29,6 +29,7 @@ struct SessionOptions {
     std::string environment;  // as --environment takes it; empty for the sky
     std::string library;      // the shader library
     std::string declaration;  // its declaration
+    int import_timeout_seconds = 120;  // how long the scene file may take to read
 };
 
 // One picture's settings, each in the form the command line takes it.
@@ -49,8 +50,9 @@ struct RenderedLook {
     FrameStatistics statistics;
 };
 
-// The scene the options name (the built-in one for none), with the given
-// units; throws SceneError or std::invalid_argument naming the fault.
+// The scene the options name (the built-in one for none), read apart (see
+// import_apart.h), with the given units; throws SceneError or
+// std::invalid_argument naming the fault.
 ImportedScene load_session_scene(const SessionOptions &options);
 
 class PreviewSession {

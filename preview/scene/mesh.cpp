@@ -79,7 +79,7 @@ Bounds bounds_of(const Mesh &mesh)
     return {b.low, b.high};
 }
 
-Mesh make_traceable_mesh(const SceneTriangles &scene, const std::string &source)
+Mesh make_traceable_mesh(SceneTriangles scene, const std::string &source)
 {
     constexpr auto unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> kept(scene.positions.size(), unused);
@@ -115,7 +115,7 @@ Mesh make_traceable_mesh(const SceneTriangles &scene, const std::string &source)
     mesh.triangles.reserve(scene.triangles.size());
     for (const auto &t : scene.triangles)
         mesh.triangles.push_back({kept[t[0]], kept[t[1]], kept[t[2]]});
-    mesh.corner_normals = scene.corner_normals;
+    mesh.corner_normals = std::move(scene.corner_normals);
     return mesh;
 }
 

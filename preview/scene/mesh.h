@@ -45,10 +45,10 @@ struct SceneTriangles {
 };
 
 // The mesh to trace: only the vertices that triangles use, moved in double
-// precision so that the centre of their bounds is the origin. Throws
-// SceneError naming `source` for a vertex that is not finite or lies beyond
-// max_scene_reach.
-Mesh make_traceable_mesh(const SceneTriangles &scene, const std::string &source);
+// precision so that the centre of their bounds is the origin; the scene's
+// per-triangle data moves over as it is. Throws SceneError naming `source`
+// for a vertex that is not finite or lies beyond max_scene_reach.
+Mesh make_traceable_mesh(SceneTriangles scene, const std::string &source);
 
 // A scene that cannot be read; what() names the file and the fault.
 struct SceneError : std::runtime_error {

@@ -2,18 +2,38 @@
 
 #include <tiny_obj_loader.h>
 
-#include <filesystem>
+#include <ext/stdio_filebuf.h>
 
+#include <istream>
+
+#include "preview/printable_text.h"
 #include "preview/scene/mesh.h"
 #include "preview/scene/polygon_triangulation.h"
+#include "preview/scene/scene_folder.h"
 
 namespace {
 
-std::string first_line(const std::string &text)
-{
-    const std::string line = text.substr(0, text.find('\n'));
-    return line.empty() ? "not a readable OBJ file" : line;
-}
+// Material libraries read only from the scene's folder. Their materials
+// play no part in the picture, but the reader reads them all the same.
+class FolderMaterialReader : public tinyobj::MaterialReader {
+public:
+    explicit FolderMaterialReader(SceneFolder &folder) : folder_(folder) {}
+
+    bool operator()(const std::string &name, std::vector<tinyobj::material_t> *materials,
+                    std::map<std::string, int> *names, std::string *warning, std::string *error) override
+    {
+        const int fd = folder_.open(name);
+        if (fd < 0)
+            return false;
+        __gnu_cxx::stdio_filebuf<char> buffer(fd, std::ios::in);  // closes the descriptor
+        std::istream stream(&buffer);
+        tinyobj::LoadMtl(names, materials, &stream, warning, error);
+        return true;
+    }
+
+private:
+    SceneFolder &folder_;
+};
 
 // A corner normal from the file, or the face's own where the file's is
 // missing, zero or not finite.
@@ -28,20 +48,23 @@ Vec3 corner_normal(const tinyobj::attrib_t &attrib, int index, Vec3 face_normal)
 
 LoadedScene load_obj(const std::string &path)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw SceneError(path + ": is a folder, not a scene file");
-    if (!std::filesystem::is_regular_file(path, error))
-        throw SceneError(path + ": no such scene file");
+    SceneFolder folder(path);
+    const int fd = folder.open(folder.scene_file());
+    if (fd < 0)
+        throw SceneError(path + ": cannot be read");
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    {
+        __gnu_cxx::stdio_filebuf<char> buffer(fd, std::ios::in, 1 << 16);  // closes the descriptor
+        std::istream stream(&buffer);
+        FolderMaterialReader materials(folder);
+        std::vector<tinyobj::material_t> unused;
+        std::string warning, error;
+        // Polygons are split below, keeping their shape; no vertex colours.
+        if (!tinyobj::LoadObj(&attrib, &shapes, &unused, &warning, &error, &stream, &materials, false, false))
+            throw SceneError(path + ": " + first_line(error, "not a readable OBJ file"));
+    }
 
-    tinyobj::ObjReaderConfig config;
-    config.triangulate = false;  // polygons are split below, keeping their shape
-    config.vertex_color = false;
-    tinyobj::ObjReader reader;
-    if (!reader.ParseFromFile(path, config))
-        throw SceneError(path + ": " + first_line(reader.Error()));
-
-    const tinyobj::attrib_t &attrib = reader.GetAttrib();
     SceneTriangles scene;
     scene.positions.reserve(attrib.vertices.size() / 3);
     for (std::size_t i = 0; i + 2 < attrib.vertices.size(); i += 3)
@@ -52,7 +75,7 @@ LoadedScene load_obj(const std::string &path)
     std::size_t skipped = 0;
     std::vector<DVec3> corners;
     std::vector<MeshSummary> meshes;
-    for (const tinyobj::shape_t &shape : reader.GetShapes()) {
+    for (const tinyobj::shape_t &shape : shapes) {
         // The reader counts a face's corners in a byte: more than 255 would
         // shift every face after it.
         std::size_t listed = 0;
@@ -97,7 +120,8 @@ LoadedScene load_obj(const std::string &path)
     if (scene.triangles.empty())
         throw SceneError(path + ": the scene has no faces");
 
-    LoadedScene loaded{make_traceable_mesh(scene, path), {}, std::move(meshes)};
+    LoadedScene loaded{make_traceable_mesh(std::move(scene), path), {}, std::move(meshes)};
+    folder.add_warnings(loaded.warnings, path);
     if (skipped > 0)
         loaded.warnings.push_back(path + ": " + std::to_string(skipped) +
                                   (skipped == 1 ? " face has" : " faces have") +

@@ -3,19 +3,25 @@
 
 #include "preview/scene/scene_import.h"
 
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/commonMetaData.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <stdexcept>
 
+#include "preview/printable_text.h"
 #include "preview/scene/polygon_triangulation.h"
+#include "preview/scene/scene_folder.h"
 #include "preview/value_parsing.h"
 
 namespace {
@@ -77,12 +83,6 @@ struct Affine {
 };
 
 DVec3 to_double(const aiVector3D &v) { return {v.x, v.y, v.z}; }
-
-std::string first_line(const std::string &text, const char *otherwise)
-{
-    const std::string line = text.substr(0, text.find('\n'));
-    return line.empty() ? otherwise : line;
-}
 
 std::string name_of(const aiString &name, const char *kind, std::size_t index)
 {
@@ -352,6 +352,65 @@ SceneCamera read_camera(const aiCamera &camera, std::size_t index, const Affine 
     return read;
 }
 
+// A file Assimp reads, opened by the scene's folder; nothing is written.
+class FolderStream : public Assimp::IOStream {
+public:
+    explicit FolderStream(std::FILE *file) : file_(file) {}
+    ~FolderStream() override { std::fclose(file_); }
+
+    std::size_t Read(void *buffer, std::size_t size, std::size_t count) override
+    {
+        return std::fread(buffer, size, count, file_);
+    }
+    std::size_t Write(const void *, std::size_t, std::size_t) override { return 0; }
+    aiReturn Seek(std::size_t offset, aiOrigin origin) override
+    {
+        const int whence = origin == aiOrigin_SET ? SEEK_SET : origin == aiOrigin_CUR ? SEEK_CUR : SEEK_END;
+        // An offset back from the current place or the end comes as its two's complement.
+        return fseeko(file_, static_cast<off_t>(offset), whence) == 0 ? aiReturn_SUCCESS : aiReturn_FAILURE;
+    }
+    std::size_t Tell() const override { return static_cast<std::size_t>(ftello(file_)); }
+    std::size_t FileSize() const override
+    {
+        struct stat status {};
+        return fstat(fileno(file_), &status) == 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    }
+    void Flush() override {}
+
+private:
+    std::FILE *file_;
+};
+
+// Assimp's access to files: only for reading, only what the scene's folder
+// allows.
+class FolderIOSystem : public Assimp::IOSystem {
+public:
+    explicit FolderIOSystem(SceneFolder &folder) : folder_(folder) {}
+
+    bool Exists(const char *file) const override { return folder_.exists(file); }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream *Open(const char *file, const char *mode) override
+    {
+        if (std::strpbrk(mode, "wa+"))
+            return nullptr;
+        const int fd = folder_.open(file);
+        std::FILE *stream = fd < 0 ? nullptr : fdopen(fd, "rb");
+        if (!stream) {
+            if (fd >= 0)
+                close(fd);
+            return nullptr;
+        }
+        return new FolderStream(stream);
+    }
+    void Close(Assimp::IOStream *stream) override { delete stream; }
+    bool CreateDirectory(const std::string &) override { return false; }
+    bool ChangeDirectory(const std::string &) override { return false; }
+    bool DeleteFile(const std::string &) override { return false; }
+
+private:
+    SceneFolder &folder_;
+};
+
 }  // namespace
 
 Camera SceneCamera::view(float image_aspect) const
@@ -383,7 +442,7 @@ ImportedScene convert_scene(const aiScene &scene, const std::string &source)
     const std::string skipped = skipped_faces(flattener.counts);
     if (flattener.triangles.triangles.empty())
         throw SceneError(source + ": the scene has no triangles" + (skipped.empty() ? "" : " (only " + skipped + ")"));
-    imported.loaded.mesh = make_traceable_mesh(flattener.triangles, source);
+    imported.loaded.mesh = make_traceable_mesh(std::move(flattener.triangles), source);
     imported.loaded.meshes = flattener.meshes();
     if (!skipped.empty())
         imported.loaded.warnings.push_back(source + ": skipped " + skipped + "; only triangles are rendered");
@@ -399,24 +458,35 @@ ImportedScene convert_scene(const aiScene &scene, const std::string &source)
 
 ImportedScene import_scene_with_assimp(const std::string &path)
 {
+    SceneFolder folder(path);
     Assimp::Importer importer;
-    // Polygons are split by ear clipping in their own plane. Assimp's own
-    // validation is left out: it rejects a point cloud as a mesh without
-    // faces, where the conversion says the scene has no triangles, and the
-    // conversion checks every index it follows.
-    const aiScene *scene = importer.ReadFile(path, aiProcess_Triangulate);
-    if (!scene)
+    importer.SetIOHandler(new FolderIOSystem(folder));  // the importer deletes it
+    // Assimp's own check of what its reader built comes first, before any
+    // other step touches it; polygons are then split by ear clipping in
+    // their own plane, and the conversion checks every index again.
+    const aiScene *scene =
+        importer.ReadFile(folder.scene_file(), aiProcess_ValidateDataStructure | aiProcess_Triangulate);
+    // The check refuses a mesh without vertices or faces (a point cloud, an
+    // empty solid), which the conversion skips and counts: such a file is
+    // read again without it. Whatever else is wrong with it can then only
+    // end this process.
+    const std::string refused = importer.GetErrorString();
+    if (!scene && (refused.find(" contains no faces") != std::string::npos ||
+                   refused.find(" contains no vertices") != std::string::npos))
+        scene = importer.ReadFile(folder.scene_file(), aiProcess_Triangulate);
+    if (!scene) {
+        // A reference refused is why the reader gave up, more likely than not.
+        if (!folder.refusals().empty())
+            throw SceneError(path + ": " + folder.refusals().front());
         throw SceneError(path + ": " + first_line(importer.GetErrorString(), "not a scene file Assimp can read"));
-    return convert_scene(*scene, path);
+    }
+    ImportedScene imported = convert_scene(*scene, path);
+    folder.add_warnings(imported.loaded.warnings, path);
+    return imported;
 }
 
 ImportedScene import_scene(const std::string &path)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw SceneError(path + ": is a folder, not a scene file");
-    if (!std::filesystem::is_regular_file(path, error))
-        throw SceneError(path + ": no such scene file");
     if (lowercase_extension(path) != ".obj")
         return import_scene_with_assimp(path);
     ImportedScene imported;

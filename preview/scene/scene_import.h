@@ -39,10 +39,14 @@ struct ImportedScene {
     std::string units_note;
 };
 
-// Reads any scene file; throws SceneError naming the file and the fault.
+// Reads any scene file in this process, and of the files it refers to only
+// those its folder allows (see SceneFolder); throws SceneError naming the
+// file and the fault. The program reads scene files apart, through
+// import_scene_apart, which runs this in a process of its own.
 ImportedScene import_scene(const std::string &path);
 
-// Reads any scene file through Assimp, OBJ included.
+// Reads any scene file through Assimp, OBJ included, after Assimp's own
+// check of what its reader built.
 ImportedScene import_scene_with_assimp(const std::string &path);
 
 // The node hierarchy of an Assimp scene flattened into one mesh: each node's
