@@ -20,7 +20,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
-require_packages blender cmake make g++ libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev \
+require_packages blender cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev \
   libcli11-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
 
 cmake -S . -B build -DBUILD_TESTING=ON > /dev/null

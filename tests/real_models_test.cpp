@@ -218,4 +218,30 @@ TEST_F(RealModels, AFilesOwnCameraFramesItsPicture)
         << unknown.messages;
 }
 
+// The duck's map: its two mirrored halves share one UV layout, which the
+// bake warns of; most of a duck in open space is open, its creases (the
+// bill, the eye) dark.
+TEST_F(RealModels, TheDuckBakesToAPlausibleMap)
+{
+    const std::string path = (folder / "duck.exr").string();
+    const ProgramRun run = render("--bake texture --bake-size 128 --padding 0 --scene " + model("duck.dae") +
+                                  " --output " + path);
+    ASSERT_EQ(run.exit_code, 0) << run.messages;
+    EXPECT_NE(run.messages.find("warning: UV islands overlap"), std::string::npos) << run.messages;
+    const Image map = read_exr(path);
+    const std::size_t covered = covered_pixels(map);
+    EXPECT_GT(covered, map.pixels.size() * 2 / 5);
+    EXPECT_LT(covered, map.pixels.size() * 4 / 5) << "islands, with room between them";
+    std::size_t open = 0, dark = 0;
+    for (const miColor &c : map.pixels) {
+        if (c.a == 0.0f)
+            continue;
+        ASSERT_TRUE(c.r >= 0.0f && c.r <= 1.0f) << c.r;
+        open += c.r > 0.8f;
+        dark += c.r < 0.5f;
+    }
+    EXPECT_GT(open, covered * 7 / 10);
+    EXPECT_GT(dark, covered / 200);
+}
+
 }  // namespace
