@@ -58,9 +58,9 @@ Mesh ground_under_ceiling()
 // each texel shaded where it lies on the ground, facing the ceiling.
 TEST_F(Bake, APlaneUnderACeilingMatchesTheClosedForm)
 {
-    const std::string look = "--scene " + write_obj(ground_under_ceiling()) +
-                             " --set samples=256 --set falloff_start=0 --set falloff_stop=2";
-    const Image image = bake_exr(look + " --bake-size 32x16 --padding 0");
+    const std::string scene = write_obj(ground_under_ceiling());
+    const std::string look = " --set samples=256 --set falloff_start=0 --set falloff_stop=2 --bake-size 32x16 --padding 0";
+    const Image image = bake_exr("--scene " + scene + look);
     ASSERT_EQ(image.width, 32);
     ASSERT_EQ(image.height, 16);
     EXPECT_EQ(covered_pixels(image), image.pixels.size()) << "the ground's UVs cover the whole texture";
@@ -68,21 +68,37 @@ TEST_F(Bake, APlaneUnderACeilingMatchesTheClosedForm)
     EXPECT_NE(messages.find("2 triangles have no area in UV set 1"), std::string::npos) << messages;
     EXPECT_NE(messages.find("32x16 texels, 256 samples, 512 texels baked, 131072 probe rays"), std::string::npos)
         << messages;
+
+    // The same, baked onto a plane 0.4 above the ground from the scene as a
+    // high model: its normal meets the ground 0.4 below and the ceiling 0.6
+    // above, and the nearer is shaded (the ceiling, open above, would be
+    // bright).
+    Mesh low = make_ground(1.0f);
+    for (Vec3 &p : low.positions)
+        p.y = 0.4f;
+    const Image projected = bake_exr("--scene " + write_obj(low, "low.obj") + " --bake-from " + scene + " --cage 0.7" + look);
+    EXPECT_EQ(covered_pixels(projected), projected.pixels.size());
+    EXPECT_NEAR(1.0 - covered_mean(projected), 0.25, 0.01);
 }
 
 // A closed box seen from outside: every probe from an outside face leaves
 // into open space. Its six faces lie side by side in the texture, each in a
 // cell of 50 by 50 texels here, inset by a fiftieth on every side: 48 by 48
-// texels each, none left out along the diagonal the two halves share.
+// texels each, none left out along the diagonal the two halves share. With
+// jittered points, texels along the faces' edges are partly covered, and
+// still the mean of their covered points.
 TEST_F(Bake, TheOutsideOfAClosedCubeIsAllBright)
 {
-    const std::string box = write_obj(make_box({0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f}, 0.3f));
-    const Image image = bake_exr("--scene " + box + " --bake-size 150x100 --padding 0 --set samples=64");
-    EXPECT_EQ(covered_pixels(image), 6u * 48u * 48u);
-    EXPECT_EQ(messages.find("overlap"), std::string::npos) << messages;
-    for (const miColor &c : image.pixels) {
-        if (c.a > 0.0f)
-            ASSERT_EQ(c.r, 1.0f);
+    const std::string box = "--scene " + write_obj(make_box({0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f}, 0.3f));
+    for (const char *size : {" --bake-size 150x100", " --bake-size 99x99 --aa 4"}) {
+        const Image image = bake_exr(box + size + " --padding 0 --set samples=64");
+        EXPECT_EQ(messages.find("overlap"), std::string::npos) << messages;
+        for (const miColor &c : image.pixels) {
+            if (c.a > 0.0f)
+                ASSERT_EQ(c.r, 1.0f) << size;
+        }
+        if (image.width == 150)
+            EXPECT_EQ(covered_pixels(image), 6u * 48u * 48u);
     }
 }
 

@@ -295,25 +295,34 @@ Cover cover_centres(const UVLayout &layout)
     return cover;
 }
 
-// The unit square as four triangles meeting at its middle, over 9 by 9
-// texels: the diagonals run through texel centres and meet on the middle
-// texel's, where four triangles touch. Each centre belongs to exactly one,
-// whichever way round a triangle's corners are given.
+// The unit square cut into quarters, each split along a diagonal, over 9 by
+// 9 texels: the cuts and the diagonals run through texel centres, and the
+// quarters meet on the middle texel's. Each centre belongs to exactly one
+// triangle, whichever way round a triangle's corners are given.
 TEST(UVLayout, EachTexelOfASeamlessIslandIsCoveredOnce)
 {
-    const TexCoord a = {0, 0}, b = {1, 0}, c = {1, 1}, d = {0, 1}, m = {0.5f, 0.5f};
+    const auto quarters = [](bool reversed) {
+        std::vector<std::array<TexCoord, 3>> triangles;
+        for (const float u : {0.0f, 0.5f}) {
+            for (const float v : {0.0f, 0.5f}) {
+                const TexCoord a = {u, v}, b = {u + 0.5f, v}, c = {u + 0.5f, v + 0.5f}, d = {u, v + 0.5f};
+                triangles.push_back({a, b, c});
+                triangles.push_back(reversed ? std::array<TexCoord, 3>{a, d, c} : std::array<TexCoord, 3>{a, c, d});
+            }
+        }
+        return triangles;
+    };
     for (const bool reversed : {false, true}) {
-        std::vector<std::array<TexCoord, 3>> fan = {{a, b, m}, {b, c, m}, {c, d, m}, {d, a, m}};
-        if (reversed)
-            std::swap(fan[1][0], fan[1][1]);
-        const Cover cover = cover_centres(UVLayout(uv_mesh(fan), 0, 9, 9));
+        const Cover cover = cover_centres(UVLayout(uv_mesh(quarters(reversed)), 0, 9, 9));
         EXPECT_EQ(cover.covered, 81u) << reversed;
         EXPECT_EQ(cover.shared, 0u) << reversed;
     }
 
-    // The lower right half stacked on again, and mirrored once more: its 36
-    // centres off the diagonal are covered three times, shaded for the first
-    // triangle there (the diagonal's belong to the other half).
+    // The whole square's lower right half stacked on its upper left, then
+    // again, mirrored: its 36 centres off the diagonal are covered three
+    // times, shaded for the first triangle there (the diagonal's belong to
+    // the other half).
+    const TexCoord a = {0, 0}, b = {1, 0}, c = {1, 1}, d = {0, 1};
     const UVLayout stacked(uv_mesh({{a, b, c}, {a, c, d}, {a, b, c}, {a, c, b}}), 0, 9, 9);
     const Cover thrice = cover_centres(stacked);
     EXPECT_EQ(thrice.covered, 81u);
