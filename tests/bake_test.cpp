@@ -269,6 +269,8 @@ TEST_F(Bake, BadInputGetsOneLineAndNoFile)
         {"--bake paint", "--bake"},
         {"--uv 1", "--uv requires --bake"},
         {"--bake vertices --output " + (folder / "out.obj").string(), "a vertex bake is written as .glb or .ply"},
+        {"--bake vertices --padding 4 --output " + (folder / "out.glb").string(),
+         "--bake-size, --uv and --padding go with --bake texture"},
         {"--bake texture --scene " + with_uvs + " --bake-from " + (folder / "none.obj").string(),
          (folder / "none.obj").string() + ": no such scene file"},
         {"--bake texture --scene " + with_uvs + " --bake-from " + with_uvs + " --cage 0", "--cage: the distance must be above 0"},

@@ -171,6 +171,8 @@ TEST_F(RealModels, ListDescribesEachFormat)
     // a vertical field of view of 37.8492 degrees.
     const std::string duck = list("duck.dae");
     EXPECT_EQ(listed(duck, "units: "), "1 per metre (the importer converts the file's <unit> to metres)");
+    EXPECT_EQ(listed(duck, "UV sets: "), "1");
+    EXPECT_EQ(listed(list("bunny.obj"), "UV sets: "), "0");
     DVec3 eye;
     const std::string camera = listed(duck, "  \"camera1\": eye ");
     ASSERT_EQ(std::sscanf(camera.c_str(), "(%lf, %lf, %lf)", &eye.x, &eye.y, &eye.z), 3) << camera;

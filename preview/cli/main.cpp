@@ -141,6 +141,7 @@ int list_scene(const Options &options)
     const UpAxis up = session.up.value_or(scene.up.value_or(UpAxis::y));
     std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
                 session.up ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
+    std::printf("UV sets: %zu\n", mesh.uv_sets.size());
     std::printf("meshes: %zu\n", scene.loaded.meshes.size());
     for (const MeshSummary &m : scene.loaded.meshes) {
         std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
@@ -203,10 +204,12 @@ std::pair<int, int> bake_size(const std::string &text)
 }
 
 // Bakes the look into a texture or the vertices' colours.
-int bake_scene(const Options &options, bool output_given)
+int bake_scene(const Options &options, bool output_given, bool texture_options_given)
 {
     BakeOptions bake;
     bake.kind = options.bake == "vertices" ? BakeOptions::Kind::vertices : BakeOptions::Kind::texture;
+    if (bake.kind == BakeOptions::Kind::vertices && texture_options_given)
+        throw std::invalid_argument("--bake-size, --uv and --padding go with --bake texture, not --bake vertices");
     bake.scene_name = options.scene.empty() ? "the built-in scene" : options.scene;
     std::tie(bake.width, bake.height) = bake_size(options.bake_size);
     bake.uv_set = options.uv;
@@ -360,7 +363,8 @@ int main(int argc, char **argv)
             return serve(options, scene_arguments);
         }
         if (!options.bake.empty())
-            return bake_scene(options, app.count("--output") > 0);
+            return bake_scene(options, app.count("--output") > 0,
+                              app.count("--bake-size") + app.count("--uv") + app.count("--padding") > 0);
         return render(options);
     } catch (const std::invalid_argument &error) {
         std::fprintf(stderr, "umbrex-render: %s\n", error.what());
