@@ -229,6 +229,7 @@ int bake_scene(const Options &options, bool output_given, bool texture_options_g
         warn(warning);
     const Look look{options.sets, options.attachments, {}, 0, 0, options.aa, static_cast<std::uint32_t>(options.seed)};
     const int samples = session.check(look);
+    // Texels, or about six faces around each vertex, times their points.
     const double points = bake.kind == BakeOptions::Kind::texture
                               ? static_cast<double>(bake.width) * bake.height * options.aa
                               : 6.0 * static_cast<double>(session.scene().loaded.mesh.positions.size()) * options.aa;
