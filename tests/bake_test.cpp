@@ -59,7 +59,8 @@ Mesh ground_under_ceiling()
 TEST_F(Bake, APlaneUnderACeilingMatchesTheClosedForm)
 {
     const std::string scene = write_obj(ground_under_ceiling());
-    const std::string look = " --set samples=256 --set falloff_start=0 --set falloff_stop=2 --bake-size 32x16 --padding 0";
+    const std::string look =
+        " --set samples=256 --set falloff_start=0 --set falloff_stop=2 --bake-size 32x16 --padding 0";
     const Image image = bake_exr("--scene " + scene + look);
     ASSERT_EQ(image.width, 32);
     ASSERT_EQ(image.height, 16);
@@ -76,7 +77,8 @@ TEST_F(Bake, APlaneUnderACeilingMatchesTheClosedForm)
     Mesh low = make_ground(1.0f);
     for (Vec3 &p : low.positions)
         p.y = 0.4f;
-    const Image projected = bake_exr("--scene " + write_obj(low, "low.obj") + " --bake-from " + scene + " --cage 0.7" + look);
+    const Image projected =
+        bake_exr("--scene " + write_obj(low, "low.obj") + " --bake-from " + scene + " --cage 0.7" + look);
     EXPECT_EQ(covered_pixels(projected), projected.pixels.size());
     EXPECT_NEAR(1.0 - covered_mean(projected), 0.25, 0.01);
 }
@@ -166,8 +168,10 @@ TEST_F(Bake, AFlatLowPlaneShowsTheHighPlanesCrevicesWhereTheyAre)
     const Image image = bake_exr(bake + " --cage 0.25");
     const auto between = [&](int a, int b) {
         double sum = 0.0;
-        for (int y = 0; y < 4; ++y)
-            sum += image.pixels[static_cast<std::size_t>(y) * 64 + a].r + image.pixels[static_cast<std::size_t>(y) * 64 + b].r;
+        for (int y = 0; y < 4; ++y) {
+            for (const int x : {a, b})
+                sum += image.pixels[static_cast<std::size_t>(y) * 64 + x].r;
+        }
         return sum / 8.0;
     };
     for (int k = 0; k < 3; ++k) {
@@ -273,12 +277,14 @@ TEST_F(Bake, BadInputGetsOneLineAndNoFile)
          "--bake-size, --uv and --padding go with --bake texture"},
         {"--bake texture --scene " + with_uvs + " --bake-from " + (folder / "none.obj").string(),
          (folder / "none.obj").string() + ": no such scene file"},
-        {"--bake texture --scene " + with_uvs + " --bake-from " + with_uvs + " --cage 0", "--cage: the distance must be above 0"},
+        {"--bake texture --scene " + with_uvs + " --bake-from " + with_uvs + " --cage 0",
+         "--cage: the distance must be above 0"},
         {"--bake texture --scene " + with_uvs + " --bake-from " + far + " --cage 0.5",
          far + ": no texel finds its surface within --cage 0.5 of " + with_uvs},
     };
     for (const auto &[arguments, message] : cases) {
-        const ProgramRun run = render(arguments + (arguments.find("--output") == std::string::npos ? " --output " + output : ""));
+        const bool named = arguments.find("--output") != std::string::npos;
+        const ProgramRun run = render(arguments + (named ? "" : " --output " + output));
         EXPECT_NE(run.exit_code, 0) << arguments;
         EXPECT_NE(run.messages.find(message), std::string::npos) << arguments << "\n" << run.messages;
         EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), '\n'), 1) << run.messages;

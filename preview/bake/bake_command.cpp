@@ -152,8 +152,8 @@ std::string bake_texture_file(const PreviewSession &session, const Look &look, c
                                     " of " + options.scene_name);
     if (statistics.texels_missed > 0)
         warn(std::to_string(statistics.texels_missed) + " of " +
-             std::to_string(statistics.texels_missed + statistics.texels_baked) + " covered texels find no surface of " +
-             options.high + " within --cage " + cage + " along their normal; they are transparent");
+             std::to_string(statistics.texels_missed + statistics.texels_baked) +
+             " covered texels find no surface of " + options.high + " within --cage " + cage + " along their normal; they are transparent");
 
     write_image(image, options.output, facts.meaning, options.png_bits);
     return options.output + ": " + std::to_string(options.width) + "x" + std::to_string(options.height) +

@@ -36,8 +36,9 @@ std::deque<Worker> bake_tiles(int tiles, const BakePassSettings &settings, BakeP
     std::deque<Worker> workers;
     for (int i = 0; i < settings.threads; ++i)
         make(workers, i);
-    const TileRun run = run_tiles(tiles, settings.threads, settings.show_progress, nullptr,
-                                  [&](int worker, int tile) { workers[static_cast<std::size_t>(worker)].bake_tile(tile); });
+    const TileRun run =
+        run_tiles(tiles, settings.threads, settings.show_progress, nullptr,
+                  [&](int worker, int tile) { workers[static_cast<std::size_t>(worker)].bake_tile(tile); });
     statistics.threads = run.threads;
     statistics.thread_start_fault = run.thread_start_fault;
     statistics.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

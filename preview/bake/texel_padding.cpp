@@ -17,7 +17,8 @@ void pad_texels(Image &image, std::vector<TexelState> &states, int rings)
     const auto at = [w](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + x; };
     // Calls visit(x, y) for each of the texel's neighbours within the image.
     const auto each_neighbour = [w, h](std::size_t i, auto &&visit) {
-        const int x = static_cast<int>(i % static_cast<std::size_t>(w)), y = static_cast<int>(i / static_cast<std::size_t>(w));
+        const auto row = static_cast<std::size_t>(w);
+        const int x = static_cast<int>(i % row), y = static_cast<int>(i / row);
         for (int ny = y - 1; ny <= y + 1; ++ny) {
             for (int nx = x - 1; nx <= x + 1; ++nx) {
                 if ((nx != x || ny != y) && nx >= 0 && ny >= 0 && nx < w && ny < h)

@@ -33,7 +33,8 @@ public:
         std::size_t k = 0;
         for (int y = r.y0; y < r.y1; ++y) {
             for (int x = r.x0; x < r.x1; ++x) {
-                const SobolScramble jitter = n > 1 ? sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_) : SobolScramble{};
+                const SobolScramble jitter =
+                    n > 1 ? sobol_scramble(hash_seed(x, y, 0xCA3E7Au) ^ key_) : SobolScramble{};
                 for (int i = 0; i < n; ++i, ++k) {
                     double offset[2] = {0.5, 0.5};
                     if (n > 1)

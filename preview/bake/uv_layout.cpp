@@ -106,7 +106,8 @@ UVLayout::Rect UVLayout::tile(int index) const
 bool UVLayout::covers(const Placed &t, TexelPoint p) const
 {
     for (int k = 0; k < 3; ++k) {
-        const TexelPoint a = t.corners[static_cast<std::size_t>(k)], b = t.corners[static_cast<std::size_t>((k + 1) % 3)];
+        const TexelPoint a = t.corners[static_cast<std::size_t>(k)];
+        const TexelPoint b = t.corners[static_cast<std::size_t>((k + 1) % 3)];
         const double side = edge_side(a, b, p);
         if (side < 0.0 || (side == 0.0 && !owns_edge(a, b)))
             return false;

@@ -98,7 +98,8 @@ private:
                 SurfacePoint at;
                 if (!surface_.find(c.triangle, w, at))
                     continue;
-                const miColor r = shader_.shade(at, hash_seed(vertex, c.triangle, static_cast<std::uint32_t>(k)) ^ key_);
+                const std::uint32_t seed = hash_seed(vertex, c.triangle, static_cast<std::uint32_t>(k)) ^ key_;
+                const miColor r = shader_.shade(at, seed);
                 face = {face.r + r.r, face.g + r.g, face.b + r.b, face.a + r.a};
                 ++shaded;
             }
@@ -137,9 +138,10 @@ std::vector<miColor> bake_vertices(const LoadedShader &shader, const FrameScene 
     std::vector<miColor> colours(mesh.positions.size(), miColor{});
     const auto tiles = static_cast<int>((mesh.positions.size() + vertices_per_tile - 1) / vertices_per_tile);
     statistics = {};
-    const auto workers = bake_tiles<VertexWorker>(tiles, settings, statistics, [&](std::deque<VertexWorker> &made, int) {
-        made.emplace_back(shader, frame, shader_record, mesh, around, surface, settings, colours);
-    });
+    const auto workers =
+        bake_tiles<VertexWorker>(tiles, settings, statistics, [&](std::deque<VertexWorker> &made, int) {
+            made.emplace_back(shader, frame, shader_record, mesh, around, surface, settings, colours);
+        });
     for (const VertexWorker &worker : workers) {
         statistics.points_shaded += worker.statistics.points_shaded;
         statistics.vertices_missed += worker.statistics.vertices_missed;

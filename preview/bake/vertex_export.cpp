@@ -146,10 +146,10 @@ void write_vertex_colours(const Mesh &mesh, const std::vector<miColor> &colours,
 
     Assimp::Exporter exporter;
     const aiExportDataBlob *blob = exporter.ExportToBlob(&scene, format == Format::glb ? "glb2" : "ply");
-    if (!blob || blob->next)
-        throw ImageOutputError(path + ": cannot write the mesh (" +
-                               (blob ? std::string("the exporter made more than one file") : exporter.GetErrorString()) +
-                               ")");
+    if (!blob || blob->next) {
+        const std::string why = blob ? "the exporter made more than one file" : exporter.GetErrorString();
+        throw ImageOutputError(path + ": cannot write the mesh (" + why + ")");
+    }
     write_whole_file(path, [&](const std::string &partial) {
         std::ofstream file(partial, std::ios::binary);
         file.write(static_cast<const char *>(blob->data), static_cast<std::streamsize>(blob->size));

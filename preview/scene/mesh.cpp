@@ -152,14 +152,12 @@ void add_flat_triangle(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, const std::array<TexC
     mesh.uv_sets[0].push_back(uvs);
 }
 
-// A quad wound counter-clockwise seen from its front, over the unit square
-// of UV space, or the given cell of it.
-void add_flat_quad(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, Vec3 d, float u = 0.0f, float v = 0.0f,
-                   float width = 1.0f, float height = 1.0f)
+// A quad wound counter-clockwise seen from its front, split along a to c,
+// with a texture coordinate at each corner.
+void add_flat_quad(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, Vec3 d, const std::array<TexCoord, 4> &uvs)
 {
-    const TexCoord ua = {u, v}, ub = {u + width, v}, uc = {u + width, v + height}, ud = {u, v + height};
-    add_flat_triangle(mesh, a, b, c, {ua, ub, uc});
-    add_flat_triangle(mesh, a, c, d, {ua, uc, ud});
+    add_flat_triangle(mesh, a, b, c, {uvs[0], uvs[1], uvs[2]});
+    add_flat_triangle(mesh, a, c, d, {uvs[0], uvs[2], uvs[3]});
 }
 
 // Cell `index` of three columns and two rows over UV space, from the bottom
@@ -182,7 +180,7 @@ Mesh make_ground(float half_size)
     Mesh mesh;
     const float h = half_size;
     // u along +x and v along -z: the texture as the ground is seen from above.
-    add_flat_quad(mesh, {-h, 0, h}, {h, 0, h}, {h, 0, -h}, {-h, 0, -h});
+    add_flat_quad(mesh, {-h, 0, -h}, {-h, 0, h}, {h, 0, h}, {h, 0, -h}, {{{0, 1}, {0, 0}, {1, 0}, {1, 1}}});
     return mesh;
 }
 
@@ -249,8 +247,9 @@ Mesh make_box(Vec3 centre, Vec3 half_extent, float turn_about_y)
     Mesh mesh;
     for (int f = 0; f < 6; ++f) {
         const Cell cell = grid_cell(f);
-        add_flat_quad(mesh, faces[f][0], faces[f][1], faces[f][2], faces[f][3], cell.u, cell.v, cell.width,
-                      cell.height);
+        const float u0 = cell.u, v0 = cell.v, u1 = cell.u + cell.width, v1 = cell.v + cell.height;
+        add_flat_quad(mesh, faces[f][0], faces[f][1], faces[f][2], faces[f][3],
+                      {{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}}});
     }
     return mesh;
 }
