@@ -55,14 +55,57 @@ Mesh make_bench_scene(std::size_t triangles)
     return scene;
 }
 
-void write_obj(const Mesh &mesh, const std::string &path)
+Mesh make_bake_scene()
+{
+    // The ground: squares of two triangles, its UVs over the unit square.
+    constexpr int cells = 102;
+    constexpr float half = 5.0f, step = 2.0f * half / cells;
+    Mesh ground;
+    ground.uv_sets.resize(1);
+    const Vec3 up = {0.0f, 1.0f, 0.0f};
+    for (int j = 0; j < cells; ++j) {
+        for (int i = 0; i < cells; ++i) {
+            const float x0 = -half + step * i, z0 = half - step * j;
+            const auto first = static_cast<std::uint32_t>(ground.positions.size());
+            ground.positions.insert(ground.positions.end(),
+                                    {{x0, 0, z0}, {x0 + step, 0, z0}, {x0 + step, 0, z0 - step}, {x0, 0, z0 - step}});
+            const float u0 = static_cast<float>(i) / cells, v0 = static_cast<float>(j) / cells, d = 1.0f / cells;
+            const TexCoord a = {u0, v0}, b = {u0 + d, v0}, c = {u0 + d, v0 + d}, e = {u0, v0 + d};
+            ground.triangles.push_back({first, first + 1, first + 2});
+            ground.triangles.push_back({first, first + 2, first + 3});
+            ground.corner_normals.insert(ground.corner_normals.end(), {{up, up, up}, {up, up, up}});
+            ground.uv_sets[0].insert(ground.uv_sets[0].end(), {{a, b, c}, {a, c, e}});
+        }
+    }
+    place_uvs(ground, 0.0f, 0.0f, 0.6f, 1.0f);
+    Mesh sphere = make_sphere({-1.2f, 1.0f, 0.0f}, 1.0f, 48, 24);
+    place_uvs(sphere, 0.62f, 0.52f, 0.38f, 0.48f);
+    Mesh box = make_box({1.6f, 0.601f, 0.3f}, {0.8f, 0.6f, 0.8f}, 0.4f);  // a hair above the ground
+    place_uvs(box, 0.62f, 0.0f, 0.38f, 0.5f);
+    ground.append(sphere);
+    ground.append(box);
+    return ground;
+}
+
+void write_obj(const Mesh &mesh, const std::string &path, bool with_uvs)
 {
     std::FILE *file = std::fopen(path.c_str(), "w");
     if (!file)
         throw std::runtime_error("cannot write " + path);
     for (const Vec3 &p : mesh.positions)
         std::fprintf(file, "v %.7g %.7g %.7g\n", p.x, p.y, p.z);
-    for (const auto &t : mesh.triangles)
-        std::fprintf(file, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1);
+    with_uvs = with_uvs && !mesh.uv_sets.empty();
+    for (std::size_t t = 0; with_uvs && t < mesh.triangles.size(); ++t) {
+        for (const TexCoord &c : mesh.uv_sets[0][t])
+            std::fprintf(file, "vt %.7g %.7g\n", c.u, c.v);
+    }
+    for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
+        const auto &c = mesh.triangles[t];
+        if (with_uvs)
+            std::fprintf(file, "f %u/%zu %u/%zu %u/%zu\n", c[0] + 1, 3 * t + 1, c[1] + 1, 3 * t + 2, c[2] + 1,
+                         3 * t + 3);
+        else
+            std::fprintf(file, "f %u %u %u\n", c[0] + 1, c[1] + 1, c[2] + 1);
+    }
     std::fclose(file);
 }

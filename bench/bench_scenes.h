@@ -1,5 +1,5 @@
 // Scenes of a chosen size for the throughput and scale measurements: a bumpy
-// terrain with spheres resting on it.
+// terrain with spheres resting on it; and the scene of the bake comparison.
 #ifndef UMBREX_BENCH_SCENES_H
 #define UMBREX_BENCH_SCENES_H
 
@@ -11,7 +11,14 @@
 // About `triangles` triangles, four fifths terrain, the rest four spheres.
 Mesh make_bench_scene(std::size_t triangles);
 
-// Writes the mesh as a Wavefront OBJ (positions and faces).
-void write_obj(const Mesh &mesh, const std::string &path);
+// The bake comparison's scene: a ground subdivided into 102 by 102 squares
+// with a sphere resting on it and a box just above it, 23028 triangles, their UVs laid
+// out side by side in one texture (the ground on the left three fifths, the
+// sphere and the box's six faces on the right).
+Mesh make_bake_scene();
+
+// Writes the mesh as a Wavefront OBJ (positions and faces, and the first UV
+// set if asked).
+void write_obj(const Mesh &mesh, const std::string &path, bool with_uvs = false);
 
 #endif

@@ -20,7 +20,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
-require_packages blender cmake make g++ libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev \
+require_packages blender cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev \
   libcli11-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
 
 cmake -S . -B build -DBUILD_TESTING=ON > /dev/null
@@ -100,7 +100,7 @@ for triangles in "${scenes[@]}"; do
     sampling_c=$(awk -v t="$best_c" -v b="$base_c" -v n="$samples" 'BEGIN { print (t - b) * n / (n - 1) }')
     read -r _ _ _ noise_u _ _ _ _ _ _ < <(build/bench/image_noise "$work/umbrex-1.exr" "$work/umbrex-2.exr")
     read -r _ _ _ noise_c _ _ _ _ _ _ < <(build/bench/image_noise "$work/cycles-1.exr" "$work/cycles-2.exr")
-    read -r _ _ _ _ _ _ _ _ _ difference < <(build/bench/image_noise "$work/umbrex-1.exr" "$work/cycles-1.exr")
+    read -r _ _ _ _ _ _ _ _ _ difference _ < <(build/bench/image_noise "$work/umbrex-1.exr" "$work/cycles-1.exr")
     awk -v t="$triangles" -v n="$samples" -v r="$rays" -v u="$sampling_u" -v c="$sampling_c" -v nu="$noise_u" \
         -v nc="$noise_c" -v d="$difference" 'BEGIN {
       printf "| %d | %d | %d | %.2f | %.2f | %.2f | %.4f | %.4f | %+.4f | %.3f | %.3f |\n", t, n, r, r / u / 1e6,

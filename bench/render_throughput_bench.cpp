@@ -8,6 +8,8 @@
 //   render_throughput_bench --write-scene TRIANGLES FILE.obj
 //       writes the generated scene of about that many triangles, for
 //       profiling umbrex-render on it and for the peer comparison
+//   render_throughput_bench --write-bake-scene FILE.obj
+//       writes the bake comparison's scene with its UVs
 
 #include <embree3/rtcore.h>
 #include <sys/resource.h>
@@ -424,6 +426,15 @@ int main(int argc, char **argv)
         }
         try {
             write_obj(make_bench_scene(static_cast<std::size_t>(triangles)), argv[3]);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--write-bake-scene") == 0) {
+        try {
+            write_obj(make_bake_scene(), argv[2], true);
         } catch (const std::exception &error) {
             std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
             return 1;

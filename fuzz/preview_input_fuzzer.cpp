@@ -85,6 +85,10 @@ void obj_scene(FuzzedDataProvider &input)
         const Mesh mesh = load_obj(path).mesh;
         if (mesh.corner_normals.size() != mesh.triangles.size())
             std::abort();
+        for (const UVSet &set : mesh.uv_sets) {
+            if (set.size() != mesh.triangles.size())
+                std::abort();
+        }
         for (const auto &t : mesh.triangles) {
             for (std::uint32_t index : t) {
                 if (index >= mesh.positions.size())

@@ -1,21 +1,26 @@
 // The conversion between Assimp's scene structure and the mesh that Embree
 // traces, on whatever structure an importer might hand over: meshes with
-// faces of any corner count and indices out of range, positions and normals
-// that are NaN or infinite, nodes with any transform placing meshes that may
-// not exist, cameras on any node, and a format's units and up axis in the
-// metadata. A bad scene must come out as SceneError; a converted one must
-// hold only finite points, in-range indices and a normal triple per triangle,
-// and its cameras must give a usable view or say why not.
+// faces of any corner count and indices out of range, positions, normals and
+// texture coordinates that are NaN or infinite, nodes with any transform
+// placing meshes that may not exist, cameras on any node, and a format's
+// units and up axis in the metadata. A bad scene must come out as
+// SceneError; a converted one must hold only finite points, in-range
+// indices and a normal triple and a UV triple in each set per triangle, its
+// UV sets must lay out over a texture with every covered texel point owned
+// by a triangle there and weighted finitely, and its cameras must give a
+// usable view or say why not.
 
 #include <assimp/commonMetaData.h>
 #include <assimp/scene.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "preview/bake/uv_layout.h"
 #include "preview/scene/scene_import.h"
 
 namespace {
@@ -52,6 +57,15 @@ aiMesh *make_mesh(FuzzedDataProvider &input)
             mesh->mNormals = new aiVector3D[mesh->mNumVertices];
             for (unsigned i = 0; i < mesh->mNumVertices; ++i)
                 mesh->mNormals[i] = vector(input);
+        }
+        if (input.ConsumeBool()) {
+            // Mostly within the texture, sometimes any float.
+            const unsigned set = input.ConsumeIntegralInRange(0u, 2u);
+            mesh->mTextureCoords[set] = new aiVector3D[mesh->mNumVertices];
+            for (unsigned i = 0; i < mesh->mNumVertices; ++i) {
+                const aiVector3D p = position(input);
+                mesh->mTextureCoords[set][i] = {p.x * 0.25f + 0.5f, p.y * 0.25f + 0.5f, 0.0f};
+            }
         }
     }
     mesh->mNumFaces = input.ConsumeIntegralInRange(0u, 12u);
@@ -103,6 +117,29 @@ void check(const ImportedScene &scene)
         for (int c = 0; c < 3; ++c) {
             if (mesh.triangles[t][c] >= mesh.positions.size() || !is_finite(mesh.corner_normals[t][c]))
                 std::abort();
+        }
+    }
+    for (const UVSet &set : mesh.uv_sets) {
+        if (set.size() != mesh.triangles.size())
+            std::abort();
+    }
+    for (std::size_t k = 0; k < mesh.uv_sets.size(); ++k) {
+        const UVLayout layout(mesh, k, 7, 5);
+        TexelPoint points[7 * 5];
+        std::uint32_t owners[7 * 5];
+        bool shared[7 * 5];
+        for (int i = 0; i < 7 * 5; ++i)
+            points[i] = {i % 7 + 0.5, i / 7 + 0.5};
+        layout.cover(0, points, 1, owners, shared);
+        for (int i = 0; i < 7 * 5; ++i) {
+            if (owners[i] == uncovered)
+                continue;
+            if (owners[i] >= mesh.triangles.size())
+                std::abort();
+            for (const double w : layout.weights(owners[i], points[i])) {
+                if (!std::isfinite(w))
+                    std::abort();
+            }
         }
     }
     for (const SceneCamera &camera : scene.cameras) {

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ libgtest-dev googletest \
-  libembree-dev libopenexr-dev libstb-dev libtinyobjloader-dev libcli11-dev pkg-config libcpp-httplib-dev
+  libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev libcli11-dev pkg-config libcpp-httplib-dev
 
 # name | file | original | replacement; \n in the texts is a line break.
 mutants=(

@@ -33,6 +33,9 @@ ImportedScene small_scene()
     mesh.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     mesh.triangles = {{0, 1, 2}};
     mesh.corner_normals = {{Vec3{0, 0, 1}, Vec3{0, 0.6f, 0.8f}, Vec3{0, 0, 0}}};
+    mesh.uv_sets = {{}, {{TexCoord{0.5f, 0.25f}, TexCoord{1, 0}, TexCoord{0, 1}}}};
+    mesh.uv_sets[0] = mesh.uv_sets[1];
+    mesh.uv_sets[0][0][2].v = 0.75f;
     mesh.origin = {5e6, 0.25, -3e6};
     scene.loaded.warnings = {"a.ply: skipped 1 point\nand more"};
     scene.loaded.meshes = {{"tab\there", 1, 2}};
@@ -116,6 +119,11 @@ TEST(SceneTransfer, ASceneComesBackAsSentWithItsTextMadePrintable)
     ASSERT_EQ(mesh.triangles.size(), 1u);
     EXPECT_EQ(mesh.triangles[0][2], 2u);
     EXPECT_EQ(mesh.corner_normals[0][1].z, 0.8f);
+    ASSERT_EQ(mesh.uv_sets.size(), 2u);
+    ASSERT_EQ(mesh.uv_sets[1].size(), 1u);
+    EXPECT_EQ(mesh.uv_sets[0][0][2].v, 0.75f);
+    EXPECT_EQ(mesh.uv_sets[1][0][0].u, 0.5f);
+    EXPECT_EQ(mesh.uv_sets[1][0][2].v, 1.0f);
     EXPECT_EQ(mesh.origin.x, 5e6);
     EXPECT_EQ(mesh.origin.y, 0.25);
     EXPECT_EQ(mesh.origin.z, -3e6);
@@ -164,6 +172,9 @@ TEST(SceneTransfer, TheProgramRefusesWhatItCannotTrust)
     scene = small_scene();
     scene.loaded.mesh.corner_normals.clear();
     EXPECT_NE(fault_in(scene).find("0 normal triples for 1 triangles"), std::string::npos);
+    scene = small_scene();
+    scene.loaded.mesh.uv_sets[1].push_back({});
+    EXPECT_NE(fault_in(scene).find("a UV set of 2 triples for 1 triangles"), std::string::npos);
     scene = small_scene();
     scene.loaded.mesh.origin.x = NAN;
     EXPECT_NE(fault_in(scene).find("origin is not finite"), std::string::npos);

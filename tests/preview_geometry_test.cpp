@@ -1,13 +1,18 @@
 // The preview host's geometry in-process: polygons split into triangles,
-// scene files' node hierarchies flattened, and the normals handed to the
-// shader, against hand-worked values.
+// scene files' node hierarchies flattened, the normals handed to the
+// shader, and UV layouts rasterised and padded for a bake, against
+// hand-worked values.
 
 #include <assimp/commonMetaData.h>
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
+#include "preview/bake/texel_padding.h"
+#include "preview/bake/uv_layout.h"
 #include "preview/scene/polygon_triangulation.h"
 #include "preview/scene/scene_import.h"
 #include "preview/shading/surface_normals.h"
@@ -230,6 +235,151 @@ TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
     const Camera gltf = convert_scene(built.scene, "camera.gltf").cameras[0].view(1.0f);
     EXPECT_NEAR(length(gltf.eye - DVec3{1.0, 2.0, 3.0}), 0.0, 1e-6);
     EXPECT_NEAR(gltf.fov_degrees, 28.648f, 1e-3f);
+}
+
+// A mesh that carries UV set 1 but not set 0, and one with neither: every
+// triangle gets a triple in both sets, (0, 0) where its mesh has none.
+TEST(SceneConversion, UVSetsAreKeptPerTriangle)
+{
+    aiMesh *with_uvs = triangle_mesh(false);
+    with_uvs->mTextureCoords[1] = new aiVector3D[3]{{0.25f, 0.5f, 0}, {1, 0.5f, 0}, {0.25f, 1, 0}};
+    BuiltScene built({triangle_mesh(false), with_uvs}, {node("n", aiMatrix4x4(), {0, 1})});
+    const Mesh mesh = convert_scene(built.scene, "uvs.glb").loaded.mesh;
+    ASSERT_EQ(mesh.uv_sets.size(), 2u);
+    for (const UVSet &set : mesh.uv_sets)
+        ASSERT_EQ(set.size(), 2u);
+    EXPECT_EQ(mesh.uv_sets[1][0][2].v, 0.0f);
+    EXPECT_EQ(mesh.uv_sets[1][1][0].u, 0.25f);
+    EXPECT_EQ(mesh.uv_sets[1][1][2].v, 1.0f);
+    EXPECT_EQ(mesh.uv_sets[0][1][1].u, 0.0f);
+}
+
+// Flat triangles in the plane z = 0 whose UVs are their x and y.
+Mesh uv_mesh(const std::vector<std::array<TexCoord, 3>> &triangles)
+{
+    Mesh mesh;
+    mesh.uv_sets.resize(1);
+    for (const auto &t : triangles) {
+        const auto first = static_cast<std::uint32_t>(mesh.positions.size());
+        for (const TexCoord &c : t)
+            mesh.positions.push_back({c.u, c.v, 0.0f});
+        mesh.triangles.push_back({first, first + 1, first + 2});
+        mesh.corner_normals.push_back({Vec3{0, 0, 1}, Vec3{0, 0, 1}, Vec3{0, 0, 1}});
+        mesh.uv_sets[0].push_back(t);
+    }
+    return mesh;
+}
+
+// How many triangles cover each texel centre of a one-tile texture, and how
+// many centres some triangle shares with another.
+struct Cover {
+    std::vector<std::uint32_t> owners;
+    std::size_t covered = 0, shared = 0;
+};
+Cover cover_centres(const UVLayout &layout)
+{
+    const UVLayout::Rect r = layout.tile(0);
+    std::vector<TexelPoint> points;
+    for (int y = r.y0; y < r.y1; ++y) {
+        for (int x = r.x0; x < r.x1; ++x)
+            points.push_back({x + 0.5, y + 0.5});
+    }
+    Cover cover;
+    cover.owners.resize(points.size());
+    std::unique_ptr<bool[]> shared(new bool[points.size()]);
+    layout.cover(0, points.data(), 1, cover.owners.data(), shared.get());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        cover.covered += cover.owners[i] != uncovered;
+        cover.shared += shared[i];
+    }
+    return cover;
+}
+
+// The unit square cut into quarters, each split along a diagonal, over 9 by
+// 9 texels: the cuts and the diagonals run through texel centres, and the
+// quarters meet on the middle texel's. Each centre belongs to exactly one
+// triangle, whichever way round a triangle's corners are given.
+TEST(UVLayout, EachTexelOfASeamlessIslandIsCoveredOnce)
+{
+    const auto quarters = [](bool reversed) {
+        std::vector<std::array<TexCoord, 3>> triangles;
+        for (const float u : {0.0f, 0.5f}) {
+            for (const float v : {0.0f, 0.5f}) {
+                const TexCoord a = {u, v}, b = {u + 0.5f, v}, c = {u + 0.5f, v + 0.5f}, d = {u, v + 0.5f};
+                triangles.push_back({a, b, c});
+                triangles.push_back(reversed ? std::array<TexCoord, 3>{a, d, c} : std::array<TexCoord, 3>{a, c, d});
+            }
+        }
+        return triangles;
+    };
+    for (const bool reversed : {false, true}) {
+        const Cover cover = cover_centres(UVLayout(uv_mesh(quarters(reversed)), 0, 9, 9));
+        EXPECT_EQ(cover.covered, 81u) << reversed;
+        EXPECT_EQ(cover.shared, 0u) << reversed;
+    }
+
+    // The whole square's lower right half stacked on its upper left, then
+    // again, mirrored: its 36 centres off the diagonal are covered three
+    // times, shaded for the first triangle there (the diagonal's belong to
+    // the other half).
+    const TexCoord a = {0, 0}, b = {1, 0}, c = {1, 1}, d = {0, 1};
+    const UVLayout stacked(uv_mesh({{a, b, c}, {a, c, d}, {a, b, c}, {a, c, b}}), 0, 9, 9);
+    const Cover thrice = cover_centres(stacked);
+    EXPECT_EQ(thrice.covered, 81u);
+    EXPECT_EQ(thrice.shared, 36u);
+    EXPECT_EQ(std::count(thrice.owners.begin(), thrice.owners.end(), 0u), 36);
+}
+
+TEST(UVLayout, TrianglesAreWeightedAtTheirTexelsAndCounted)
+{
+    // (0,0) (1,0) (0,1) over 4 by 4 texels: the centre of texel (1, 3), in
+    // the bottom row, lies at u = 0.375, v = 0.125, so the corners weigh
+    // 0.5, 0.375 and 0.125; wound the other way, the last two swap.
+    const TexCoord a = {0, 0}, b = {1, 0}, d = {0, 1};
+    const UVLayout layout(uv_mesh({{a, b, d}, {a, d, b}}), 0, 4, 4);
+    const std::array<double, 3> ccw = layout.weights(0, {1.5, 3.5}), cw = layout.weights(1, {1.5, 3.5});
+    EXPECT_DOUBLE_EQ(ccw[0], 0.5);
+    EXPECT_DOUBLE_EQ(ccw[1], 0.375);
+    EXPECT_DOUBLE_EQ(ccw[2], 0.125);
+    EXPECT_DOUBLE_EQ(cw[1], 0.125);
+    EXPECT_DOUBLE_EQ(cw[2], 0.375);
+
+    // No area, coordinates that are not finite, and a triangle half outside.
+    const TexCoord nan = {std::nanf(""), 0.0f}, e = {0.5f, 0.5f}, f = {1.5f, 0.5f}, g = {0.5f, 1.5f};
+    const UVLayout odd(uv_mesh({{a, b, b}, {a, b, nan}, {e, f, g}}), 0, 4, 4);
+    EXPECT_EQ(odd.triangles_without_area(), 2u);
+    EXPECT_EQ(odd.triangles_reaching_out(), 1u);
+    EXPECT_EQ(cover_centres(odd).covered, 4u) << "the four texels of its part inside";
+}
+
+// Two baked texels, 0.2 at (2, 1) and 0.6 at (4, 1), in an image of 7 by
+// 3, and a missed one at (1, 1): each ring takes the mean of its texels'
+// baked or padded neighbours; the missed texel stays and passes nothing on.
+TEST(TexturePadding, RingsTakeTheMeanOfTheirFilledNeighbours)
+{
+    Image image;
+    image.width = 7;
+    image.height = 3;
+    image.pixels.assign(21, miColor{});
+    std::vector<TexelState> states(21, TexelState::empty);
+    image.pixels[9] = {0.2f, 0.2f, 0.2f, 1.0f};
+    image.pixels[11] = {0.6f, 0.6f, 0.6f, 1.0f};
+    states[9] = states[11] = TexelState::baked;
+    states[8] = TexelState::missed;
+    Image once = image;
+    std::vector<TexelState> once_states = states;
+    pad_texels(once, once_states, 1);
+    EXPECT_FLOAT_EQ(once.pixels[10].r, 0.4f);  // (3, 1), between them
+    EXPECT_FLOAT_EQ(once.pixels[3].r, 0.4f);   // (3, 0), both diagonal to it
+    EXPECT_FLOAT_EQ(once.pixels[1].r, 0.2f);   // (1, 0)
+    EXPECT_FLOAT_EQ(once.pixels[20].a, 0.0f);  // (6, 2), two texels out
+    EXPECT_EQ(once.pixels[8].a, 0.0f);         // the missed texel
+    EXPECT_EQ(once_states[7], TexelState::empty);
+
+    pad_texels(image, states, 2);
+    EXPECT_FLOAT_EQ(image.pixels[7].r, 0.2f) << "(0, 1) from (1, 0) and (1, 2), not the missed (1, 1)";
+    EXPECT_FLOAT_EQ(image.pixels[20].r, 0.6f);
+    EXPECT_EQ(image.pixels[8].a, 0.0f);
 }
 
 }  // namespace

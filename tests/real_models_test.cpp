@@ -171,6 +171,8 @@ TEST_F(RealModels, ListDescribesEachFormat)
     // a vertical field of view of 37.8492 degrees.
     const std::string duck = list("duck.dae");
     EXPECT_EQ(listed(duck, "units: "), "1 per metre (the importer converts the file's <unit> to metres)");
+    EXPECT_EQ(listed(duck, "UV sets: "), "1");
+    EXPECT_EQ(listed(list("bunny.obj"), "UV sets: "), "0");
     DVec3 eye;
     const std::string camera = listed(duck, "  \"camera1\": eye ");
     ASSERT_EQ(std::sscanf(camera.c_str(), "(%lf, %lf, %lf)", &eye.x, &eye.y, &eye.z), 3) << camera;
@@ -216,6 +218,32 @@ TEST_F(RealModels, AFilesOwnCameraFramesItsPicture)
     EXPECT_NE(unknown.exit_code, 0);
     EXPECT_NE(unknown.messages.find("no camera \"camera2\"; its cameras are \"camera1\""), std::string::npos)
         << unknown.messages;
+}
+
+// The duck's map: its two mirrored halves share one UV layout, which the
+// bake warns of; most of a duck in open space is open, its creases (the
+// bill, the eye) dark.
+TEST_F(RealModels, TheDuckBakesToAPlausibleMap)
+{
+    const std::string path = (folder / "duck.exr").string();
+    const ProgramRun run = render("--bake texture --bake-size 128 --padding 0 --scene " + model("duck.dae") +
+                                  " --output " + path);
+    ASSERT_EQ(run.exit_code, 0) << run.messages;
+    EXPECT_NE(run.messages.find("warning: UV islands overlap"), std::string::npos) << run.messages;
+    const Image map = read_exr(path);
+    const std::size_t covered = covered_pixels(map);
+    EXPECT_GT(covered, map.pixels.size() * 2 / 5);
+    EXPECT_LT(covered, map.pixels.size() * 4 / 5) << "islands, with room between them";
+    std::size_t open = 0, dark = 0;
+    for (const miColor &c : map.pixels) {
+        if (c.a == 0.0f)
+            continue;
+        ASSERT_TRUE(c.r >= 0.0f && c.r <= 1.0f) << c.r;
+        open += c.r > 0.8f;
+        dark += c.r < 0.5f;
+    }
+    EXPECT_GT(open, covered * 7 / 10);
+    EXPECT_GT(dark, covered / 200);
 }
 
 }  // namespace

@@ -88,8 +88,21 @@ std::string RenderTest::write_obj(const Mesh &mesh, const std::string &name)
     std::ofstream obj(path);
     for (const Vec3 &p : mesh.positions)
         obj << "v " << p.x << ' ' << p.y << ' ' << p.z << '\n';
-    for (const auto &t : mesh.triangles)
-        obj << "f " << t[0] + 1 << ' ' << t[1] + 1 << ' ' << t[2] + 1 << '\n';
+    // The first UV set, a coordinate per triangle corner.
+    const bool uvs = !mesh.uv_sets.empty();
+    for (std::size_t t = 0; uvs && t < mesh.triangles.size(); ++t) {
+        for (const TexCoord &c : mesh.uv_sets[0][t])
+            obj << "vt " << c.u << ' ' << c.v << '\n';
+    }
+    for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
+        obj << 'f';
+        for (std::size_t c = 0; c < 3; ++c) {
+            obj << ' ' << mesh.triangles[t][c] + 1;
+            if (uvs)
+                obj << '/' << 3 * t + c + 1;
+        }
+        obj << '\n';
+    }
     return path.string();
 }
 

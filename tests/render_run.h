@@ -31,7 +31,8 @@ protected:
     // An 8-bit PNG as written, with its four channels.
     static Image read_png(const std::string &path);
 
-    // Writes the mesh's triangles (without normals) as an OBJ in the test's folder.
+    // Writes the mesh's triangles (without normals, with the first UV set) as
+    // an OBJ in the test's folder.
     std::string write_obj(const Mesh &mesh, const std::string &name = "scene.obj");
 
     std::filesystem::path folder;

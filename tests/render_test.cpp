@@ -2,6 +2,7 @@
 // tests build, its images read back and held against closed forms.
 
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -73,11 +74,14 @@ TEST_F(RenderTest, OcclusionUnderACeilingMatchesTheClosedForm)
 }
 
 // With several camera rays a pixel is their mean: equal colours stay exact.
+// A 16-bit PNG holds them sRGB-encoded: 0.53710, 0.73536 and 0.88083 of
+// 65535.
 TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
 {
+    const std::string view = "--camera 0,3,3:0,0,0:30 --width 24 --height 16 --set trace=off "
+                             "--set bright=0.25,0.5,0.75,1";
     for (const char *rays : {"", " --aa 3"}) {
-        const Image image = render_exr(std::string("--camera 0,3,3:0,0,0:30 --width 24 --height 16 "
-                                                   "--set trace=off --set bright=0.25,0.5,0.75,1") + rays);
+        const Image image = render_exr(view + rays);
         for (const miColor &c : image.pixels) {
             ASSERT_EQ(c.r, 0.25f) << rays;
             ASSERT_EQ(c.g, 0.5f) << rays;
@@ -85,6 +89,19 @@ TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
             ASSERT_EQ(c.a, 1.0f) << rays;
         }
     }
+    const std::string png = (folder / "deep.png").string();
+    ASSERT_EQ(render(view + " --png-bits 16 --output " + png).exit_code, 0);
+    int width = 0, height = 0, channels = 0;
+    stbi_us *values = stbi_load_16(png.c_str(), &width, &height, &channels, 4);
+    ASSERT_TRUE(values);
+    EXPECT_EQ(channels, 4);
+    for (int i = 0; i < width * height; ++i) {
+        ASSERT_NEAR(values[4 * i], 35199, 1);
+        ASSERT_NEAR(values[4 * i + 1], 48192, 1);
+        ASSERT_NEAR(values[4 * i + 2], 57725, 1);
+        ASSERT_EQ(values[4 * i + 3], 65535);
+    }
+    stbi_image_free(values);
 }
 
 TEST_F(RenderTest, AnOpenPlaneBendsNoNormal)
@@ -176,13 +193,16 @@ TEST_F(RenderTest, HdrImagesServeAsEnvironmentAndAsAttachment)
     }
 }
 
+// Frames, and baked textures with their jittered texel points.
 TEST_F(RenderTest, FramesAreTheSameWhateverTheThreads)
 {
-    const std::string arguments = "--width 40 --height 24 --aa 2 --set samples=8";
-    const Image one = render_exr(arguments + " --threads 1");
-    const Image two = render_exr(arguments + " --threads 2");
-    ASSERT_EQ(one.pixels.size(), two.pixels.size());
-    EXPECT_EQ(std::memcmp(one.pixels.data(), two.pixels.data(), one.pixels.size() * sizeof(miColor)), 0);
+    for (const char *arguments : {"--width 40 --height 24 --aa 2 --set samples=8",
+                                  "--bake texture --bake-size 40x24 --aa 2 --set samples=8"}) {
+        const Image one = render_exr(std::string(arguments) + " --threads 1");
+        const Image two = render_exr(std::string(arguments) + " --threads 2");
+        ASSERT_EQ(one.pixels.size(), two.pixels.size());
+        EXPECT_EQ(std::memcmp(one.pixels.data(), two.pixels.data(), one.pixels.size() * sizeof(miColor)), 0);
+    }
 }
 
 // A seed picks another sample pattern: seed 0 is the pattern without one,

@@ -1,6 +1,7 @@
 // umbrex-render: a preview host. It loads the shader library as the renderer
 // does, reads the shader's declaration for its parameters, and renders a scene
-// with the shader at every visible point.
+// with the shader at every visible point, or bakes the shader into a texture
+// or the scene's vertex colours.
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -13,9 +14,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "preview/import/import_apart.h"
+#include "preview/bake/bake_command.h"
 #include "preview/page/look_dev_server.h"
 #include "preview/render/image_output.h"
 #include "preview/printable_text.h"
@@ -46,6 +49,13 @@ struct Options {
     int port = default_look_dev_port;
     std::string listen;
     int import_timeout = ImportLimits{}.timeout_seconds;
+    int png_bits = 8;
+    std::string bake;  // texture or vertices; empty to render
+    std::string bake_size = "1024";
+    int uv = 1;
+    int padding = 16;
+    std::string bake_from;
+    std::string cage;
 };
 
 // The folder of this executable, where the build puts the library and the
@@ -80,19 +90,20 @@ void warn(const std::string &message)
     std::fprintf(stderr, "umbrex-render: warning: %s\n", message.c_str());
 }
 
-// Sample counts the shader takes as they are, but which a user rarely means.
-void warn_about_samples(long long samples, const Options &options)
+// Sample counts the shader takes as they are, but which a user rarely means;
+// `points` is how many points are shaded (pixels or texels times --aa).
+void warn_about_samples(long long samples, double points)
 {
     constexpr long long plenty = 4096;
     if (samples < 0) {
         warn("samples is " + std::to_string(samples) +
              ": the shader asks the sampler for a negative count, gets no sample and returns bright everywhere");
     } else if (samples > plenty) {
-        const double rays = static_cast<double>(samples) * options.width * options.height * options.aa;
+        const double rays = static_cast<double>(samples) * points;
         char text[200];
         std::snprintf(text, sizeof text,
                       "samples is %lld: the shader traces that many probe rays at every shaded point, up to "
-                      "%.3g for this image, which will take a long time (%lld rarely looks any different)",
+                      "%.3g in all, which will take a long time (%lld rarely looks any different)",
                       samples, rays, plenty);
         warn(text);
     }
@@ -134,6 +145,7 @@ int list_scene(const Options &options)
     const UpAxis up = session.up.value_or(scene.up.value_or(UpAxis::y));
     std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
                 session.up ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
+    std::printf("UV sets: %zu\n", mesh.uv_sets.size());
     std::printf("meshes: %zu\n", scene.loaded.meshes.size());
     for (const MeshSummary &m : scene.loaded.meshes) {
         std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
@@ -166,19 +178,68 @@ int render(const Options &options)
     const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa,
                     static_cast<std::uint32_t>(options.seed)};
     const int samples = session.check(look);
-    warn_about_samples(samples, options);
+    warn_about_samples(samples, static_cast<double>(options.width) * options.height * options.aa);
 
     const RenderedLook rendered = session.render(look, options.threads, isatty(STDERR_FILENO) != 0);
     const FrameStatistics &statistics = rendered.statistics;
     if (statistics.threads < options.threads)
         warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(options.threads) +
              " rendering threads could be started (" + statistics.thread_start_fault + "); the image is the same");
-    write_image(rendered.image, options.output, rendered.meaning);
+    write_image(rendered.image, options.output, rendered.meaning, options.png_bits);
 
     std::printf("%s: %dx%d, %d samples, %llu probe rays, %.2f s, %.2f million probe rays/s\n",
                 options.output.c_str(), options.width, options.height, samples,
                 static_cast<unsigned long long>(statistics.probe_rays), statistics.seconds,
                 statistics.seconds > 0.0 ? statistics.probe_rays / statistics.seconds / 1e6 : 0.0);
+    return 0;
+}
+
+// --bake-size: N for a square texture, or NxM.
+std::pair<int, int> bake_size(const std::string &text)
+{
+    const std::size_t x = text.find('x');
+    const std::string width = text.substr(0, x), height = x == std::string::npos ? width : text.substr(x + 1);
+    for (const std::string &part : {width, height}) {
+        const std::string fault = whole_number_fault(part, 1, 16384);
+        if (!fault.empty())
+            throw std::invalid_argument("--bake-size takes N or NxM texels, each 1 to 16384: " + fault);
+    }
+    return {std::stoi(width), std::stoi(height)};
+}
+
+// Bakes the look into a texture or the vertices' colours.
+int bake_scene(const Options &options, bool output_given, bool texture_options_given)
+{
+    BakeOptions bake;
+    bake.kind = options.bake == "vertices" ? BakeOptions::Kind::vertices : BakeOptions::Kind::texture;
+    if (bake.kind == BakeOptions::Kind::vertices && texture_options_given)
+        throw std::invalid_argument("--bake-size, --uv and --padding go with --bake texture, not --bake vertices");
+    bake.scene_name = options.scene.empty() ? "the built-in scene" : options.scene;
+    std::tie(bake.width, bake.height) = bake_size(options.bake_size);
+    bake.uv_set = options.uv;
+    bake.padding = options.padding;
+    bake.high = options.bake_from;
+    bake.import_limits.timeout_seconds = options.import_timeout;
+    if (!options.cage.empty())
+        bake.cage = parse_doubles(options.cage, 1, "--cage (a distance in scene units)")[0];
+    bake.output = output_given || bake.kind == BakeOptions::Kind::texture ? options.output : "umbrex.glb";
+    bake.png_bits = options.png_bits;
+    bake.points = options.aa;
+    bake.threads = options.threads;
+    bake.show_progress = isatty(STDERR_FILENO) != 0;
+    check_bake_output(bake);
+
+    const PreviewSession session(session_options(options));
+    for (const std::string &warning : session.warnings())
+        warn(warning);
+    const Look look{options.sets, options.attachments, {}, 0, 0, options.aa, static_cast<std::uint32_t>(options.seed)};
+    const int samples = session.check(look);
+    // Texels, or about six faces around each vertex, times their points.
+    const double points = bake.kind == BakeOptions::Kind::texture
+                              ? static_cast<double>(bake.width) * bake.height * options.aa
+                              : 6.0 * static_cast<double>(session.scene().loaded.mesh.positions.size()) * options.aa;
+    warn_about_samples(samples, points);
+    std::printf("%s\n", run_bake(session, look, bake, warn).c_str());
     return 0;
 }
 
@@ -252,6 +313,33 @@ int main(int argc, char **argv)
         ->check(whole_number(0, 65535));
     app.add_option("--listen", options.listen,
                    "with --serve: the address to listen on (default: the loopback addresses only)");
+    app.add_option("--png-bits", options.png_bits, "bits per channel of a PNG output, 8 or 16")
+        ->capture_default_str()
+        ->check(CLI::IsMember({8, 16}));
+    CLI::Option *bake_option = app.add_option("--bake", options.bake,
+                                       "bake instead of rendering: texture (over the scene's UVs) or vertices "
+                                       "(the vertices' colours, written as .glb or .ply)")
+                            ->check(CLI::IsMember({"texture", "vertices"}));
+    app.add_option("--bake-size", options.bake_size, "with --bake texture: N or NxM texels")
+        ->capture_default_str()
+        ->needs(bake_option);
+    app.add_option("--uv", options.uv, "with --bake texture: the UV set, from 1")
+        ->capture_default_str()
+        ->check(whole_number(1, 64))
+        ->needs(bake_option);
+    app.add_option("--padding", options.padding, "with --bake texture: texels of edge padding around each island")
+        ->capture_default_str()
+        ->check(whole_number(0, 16384))
+        ->needs(bake_option);
+    app.add_option("--bake-from", options.bake_from,
+                   "with --bake: a high-resolution model whose surface is baked onto the scene's")
+        ->needs(bake_option);
+    app.add_option("--cage", options.cage,
+                   "with --bake-from: how far along the scene's normal, either way, the high model is looked for "
+                   "(default: a twentieth of the scene's diagonal)")
+        ->needs("--bake-from");
+    for (const char *render_only : {"--serve", "--width", "--height", "--camera", "--camera-name"})
+        bake_option->excludes(render_only);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
@@ -290,6 +378,9 @@ int main(int argc, char **argv)
             }
             return serve(options, scene_arguments);
         }
+        if (!options.bake.empty())
+            return bake_scene(options, app.count("--output") > 0,
+                              app.count("--bake-size") + app.count("--uv") + app.count("--padding") > 0);
         return render(options);
     } catch (const std::invalid_argument &error) {
         std::fprintf(stderr, "umbrex-render: %s\n", error.what());

@@ -19,7 +19,7 @@ namespace {
 static_assert(sizeof(std::size_t) == sizeof(std::uint64_t));
 constexpr char tag[8] = {'U', 'M', 'B', 'R', 'E', 'X', 'S', 'C'};
 constexpr char end_mark[8] = {'E', 'N', 'D', ' ', 'S', 'C', 'E', 'N'};
-constexpr std::uint32_t version = 1;
+constexpr std::uint32_t version = 2;
 enum class AnswerKind : std::uint8_t { scene = 1, failure = 2 };
 
 constexpr std::size_t text_limit = 1 << 20;
@@ -231,6 +231,9 @@ void write_fields(TransferWriter &out, const Mesh &mesh)
     out.put(mesh.positions);
     out.put(mesh.triangles);
     out.put(mesh.corner_normals);
+    out.put(mesh.uv_sets.size());
+    for (const UVSet &set : mesh.uv_sets)
+        out.put(set);
     out.put(mesh.origin);
 }
 
@@ -239,6 +242,9 @@ void read_fields(TransferReader &in, Mesh &mesh)
     in.get(mesh.positions);
     in.get(mesh.triangles);
     in.get(mesh.corner_normals);
+    mesh.uv_sets.resize(in.count(8));  // each takes 8 bytes at least
+    for (UVSet &set : mesh.uv_sets)
+        in.get(set);
     in.get(mesh.origin);
 }
 
@@ -352,9 +358,10 @@ void read_fields(TransferReader &in, ImportedScene &scene)
     in.get(scene.units_note);
 }
 
-// What the program relies on: a normal triple per triangle, indices into
-// the positions, finite coordinates within the tracer's reach, a known up
-// axis and units above zero. Cameras are checked where they are used.
+// What the program relies on: a normal triple per triangle and a UV triple
+// per triangle in each set, indices into the positions, finite coordinates
+// within the tracer's reach, a known up axis and units above zero. Cameras
+// are checked where they are used; UVs where a bake lays them out.
 void check(const ImportedScene &scene)
 {
     const Mesh &mesh = scene.loaded.mesh;
@@ -364,6 +371,11 @@ void check(const ImportedScene &scene)
     if (mesh.corner_normals.size() != mesh.triangles.size())
         fault(std::to_string(mesh.corner_normals.size()) + " normal triples for " +
               std::to_string(mesh.triangles.size()) + " triangles");
+    for (const UVSet &set : mesh.uv_sets) {
+        if (set.size() != mesh.triangles.size())
+            fault("a UV set of " + std::to_string(set.size()) + " triples for " +
+                  std::to_string(mesh.triangles.size()) + " triangles");
+    }
     if (mesh.positions.size() > std::numeric_limits<std::uint32_t>::max())
         fault(std::to_string(mesh.positions.size()) + " vertices");
     // Each check runs through without a branch, and looks for the culprit

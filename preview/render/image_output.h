@@ -1,8 +1,11 @@
-// Writing the rendered frame: 8-bit PNG for viewing, float EXR for the exact
-// values. A file appears whole or not at all.
+// Writing the rendered frame or baked texture: 8- or 16-bit PNG for viewing
+// and painting, float EXR for the exact values. A file appears whole or not
+// at all.
 #ifndef UMBREX_PREVIEW_IMAGE_OUTPUT_H
 #define UMBREX_PREVIEW_IMAGE_OUTPUT_H
 
+#include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +23,10 @@ struct Image {
 // they are.
 enum class PixelMeaning { colour, data };
 
+// A pixel's four channels as a PNG stores them, before they are clamped to
+// 0 to 1 and rounded; colours stay linear where srgb is false.
+std::array<float, 4> stored_channels(const miColor &c, PixelMeaning meaning, bool srgb = true);
+
 struct ImageOutputError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -28,6 +35,16 @@ struct ImageOutputError : std::runtime_error {
 // unknown extension or a folder that does not take the file.
 void check_output_path(const std::string &path);
 
-void write_image(const Image &image, const std::string &path, PixelMeaning meaning);
+// Fails early for a folder that does not take the file (no such folder, or
+// no permission), whatever its kind.
+void check_writable(const std::string &path);
+
+// Writes a file whole or not at all: `write` writes it under a temporary
+// name beside `path`, which then takes its own name. Whatever `write` throws
+// leaves no file behind and is thrown on.
+void write_whole_file(const std::string &path, const std::function<void(const std::string &temporary)> &write);
+
+// A PNG has 8 or 16 bits per channel.
+void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits = 8);
 
 #endif

@@ -138,25 +138,10 @@ int PreviewSession::check(const Look &look) const
     return static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f));
 }
 
-RenderedLook PreviewSession::render(const Look &look, int threads, bool show_progress,
-                                    const std::atomic<bool> *cancel) const
+void PreviewSession::run_shader(const Look &look, const std::function<void(const ShaderPass &)> &pass) const
 {
     std::vector<Attachment> attachments;
     ParameterRecord record = make_record(declaration_, look, attachments);
-    const Camera camera = look.camera.empty() ? starting_camera(look.width, look.height) : parse_camera(look.camera);
-    if (!look.camera.empty())
-        check_camera_reach(camera, mesh_);
-    const FrameScene frame = make_frame_scene(*tracer_, environment_, record, attachments, up_);
-
-    RenderSettings settings;
-    settings.width = look.width;
-    settings.height = look.height;
-    settings.up = up_;
-    settings.camera_rays = look.camera_rays;
-    settings.seed = look.seed;
-    settings.threads = threads;
-    settings.show_progress = show_progress;
-    settings.cancel = cancel;
 
     // The host's calls around a frame: init for the shader as a whole, and
     // per instance if it asks; exit in the reverse order.
@@ -170,14 +155,38 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
         miBoolean unused = miFALSE;
         shader_.init(&host_state, instance, &unused);
     }
-    RenderedLook rendered;
-    rendered.image = render_frame(shader_, frame, shader_record, camera, settings, rendered.statistics);
+    const bool bent_normals = parameter_value(record, declaration_, "bent_normals", 0.0f) != 0.0f;
+    pass({shader_, record, attachments, shader_record,
+          static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f)),
+          bent_normals ? PixelMeaning::data : PixelMeaning::colour});
     if (per_instance)
         shader_.exit(&host_state, instance);
     shader_.exit(&host_state, nullptr);
+}
 
-    const bool bent_normals = parameter_value(record, declaration_, "bent_normals", 0.0f) != 0.0f;
-    rendered.meaning = bent_normals ? PixelMeaning::data : PixelMeaning::colour;
-    rendered.samples = static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f));
+RenderedLook PreviewSession::render(const Look &look, int threads, bool show_progress,
+                                    const std::atomic<bool> *cancel) const
+{
+    const Camera camera = look.camera.empty() ? starting_camera(look.width, look.height) : parse_camera(look.camera);
+    if (!look.camera.empty())
+        check_camera_reach(camera, mesh_);
+
+    RenderSettings settings;
+    settings.width = look.width;
+    settings.height = look.height;
+    settings.up = up_;
+    settings.camera_rays = look.camera_rays;
+    settings.seed = look.seed;
+    settings.threads = threads;
+    settings.show_progress = show_progress;
+    settings.cancel = cancel;
+
+    RenderedLook rendered;
+    run_shader(look, [&](const ShaderPass &pass) {
+        const FrameScene frame = make_frame_scene(*tracer_, environment_, pass.record, pass.attachments, up_);
+        rendered.image = render_frame(pass.shader, frame, pass.shader_record, camera, settings, rendered.statistics);
+        rendered.meaning = pass.meaning;
+        rendered.samples = pass.samples;
+    });
     return rendered;
 }

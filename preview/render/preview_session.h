@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +17,9 @@
 #include "preview/scene/mesh.h"
 #include "preview/scene/ray_tracer.h"
 #include "preview/scene/scene_import.h"
+#include "preview/shading/attachments.h"
 #include "preview/shading/environment.h"
+#include "preview/shading/parameter_record.h"
 #include "preview/shading/shader_declaration.h"
 #include "preview/shading/shader_loader.h"
 
@@ -43,6 +46,18 @@ struct Look {
     std::uint32_t seed = 0;                // picks the sample pattern
 };
 
+// What a pass of the shader over the scene has to work with: the shader,
+// the look's parameter record with its attachments, and the host's record of
+// the running shader.
+struct ShaderPass {
+    const LoadedShader &shader;
+    const ParameterRecord &record;
+    const std::vector<Attachment> &attachments;
+    miShaderRecord &shader_record;
+    int samples;           // the shader's samples parameter
+    PixelMeaning meaning;  // data for bent normals
+};
+
 struct RenderedLook {
     Image image;
     PixelMeaning meaning;  // data for bent normals
@@ -66,6 +81,9 @@ public:
     const ShaderDeclaration &declaration() const { return declaration_; }
     const std::vector<std::string> &warnings() const { return scene_.loaded.warnings; }
     UpAxis up() const { return up_; }
+    const ImportedScene &scene() const { return scene_; }
+    const RayTracer &tracer() const { return *tracer_; }
+    const Environment &environment() const { return environment_; }
 
     // The --camera given, the file's camera named by --camera-name or else
     // its first, the built-in scene's camera, or one framed on the scene for
@@ -80,6 +98,10 @@ public:
     // the frame. Stops between tiles once `cancel` turns true.
     RenderedLook render(const Look &look, int threads, bool show_progress = false,
                         const std::atomic<bool> *cancel = nullptr) const;
+
+    // Runs `pass` with the look's parameter record between the shader's init
+    // and exit, as the host calls them around a frame.
+    void run_shader(const Look &look, const std::function<void(const ShaderPass &)> &pass) const;
 
 private:
     SessionOptions options_;

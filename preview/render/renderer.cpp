@@ -3,17 +3,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <chrono>
+#include <deque>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "preview/render/tile_threads.h"
+#include "preview/shading/point_shader.h"
 #include "preview/shading/sampler.h"
 #include "preview/shading/surface_normals.h"
 
@@ -21,41 +21,26 @@ namespace {
 
 constexpr int tile_size = 16;
 
-struct TileQueue {
-    int columns, rows;
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
-    int count() const { return columns * rows; }
-};
-
 class FrameWorker {
 public:
     FrameWorker(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
-        : shader_(shader), frame_(frame), mesh_(frame.tracer->mesh()),
+        : frame_(frame), mesh_(frame.tracer->mesh()),
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
-          image_(image), key_(seed_key(settings.seed)), probes_(*frame.tracer)
+          image_(image), key_(seed_key(settings.seed)),
+          shader_(shader, frame, shader_record,
+                  settings.probe_logs ? &(*settings.probe_logs)[static_cast<std::size_t>(index)] : nullptr)
     {
-        s_.frame = &frame;
-        s_.probes = &probes_;
-        if (settings.probe_logs)
-            s_.probe_log = &(*settings.probe_logs)[static_cast<std::size_t>(index)];
-        s_.state.child = &s_.child;
-        s_.state.shader = &shader_record;
     }
 
-    void run(TileQueue &tiles)
+    void render_tile(int tile, int columns)
     {
-        for (int tile; !cancelled() && (tile = tiles.next.fetch_add(1)) < tiles.count(); tiles.done.fetch_add(1)) {
-            const int x0 = tile % tiles.columns * tile_size;
-            const int y0 = tile / tiles.columns * tile_size;
-            render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height));
-        }
+        const int x0 = tile % columns * tile_size;
+        const int y0 = tile / columns * tile_size;
+        render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height));
     }
 
-    std::uint64_t probe_rays() const { return s_.probe_rays; }
-
-    bool cancelled() const { return settings_.cancel && settings_.cancel->load(std::memory_order_relaxed); }
+    std::uint64_t probe_rays() const { return shader_.probe_rays(); }
 
 private:
     // One camera ray of a pixel: which, and where it goes.
@@ -127,37 +112,16 @@ private:
         const float w = 1.0f - hit.u - hit.v;
         const SurfaceNormals n = facing_normals(
             hit.geometric_normal, normals[0] * w + normals[1] * hit.u + normals[2] * hit.v, direction);
-
-        s_.state.type = 0;  // an eye ray
-        s_.state.point = {point.x, point.y, point.z};
-        s_.state.normal = {n.shading.x, n.shading.y, n.shading.z};
-        s_.state.dist = length(point - rays_.eye());
-        s_.child = miState{};
-        s_.triangle = hit.triangle;
-        s_.geometric_normal = n.geometric;
-        s_.shaded_point = point;
-        s_.start_above = offset_from_surface(point, n.geometric);
-        s_.start_below = offset_from_surface(point, -n.geometric);
-        s_.falloff_start = 0.0;
-        s_.falloff_stop = 0.0;
-        s_.probe_reach = probe_reach(0.0, 0.0);
-        probes_.start_on(hit.triangle);
-        s_.sample_shift = lattice_shift(seed);
-
-        miColor result = {0.0f, 0.0f, 0.0f, 0.0f};
-        shader_.shade(&result, &s_.state, reinterpret_cast<Umbrex_params *>(const_cast<unsigned char *>(frame_.record)));
-        return result;
+        return shader_.shade({hit.triangle, point, n, length(point - rays_.eye())}, seed);
     }
 
-    const LoadedShader &shader_;
     const FrameScene &frame_;
     const Mesh &mesh_;
     const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
     const std::uint32_t key_;  // the seed's part of every pixel's hash
-    ProbeTracer probes_;
-    ShadingState s_{};
+    PointShader shader_;
 };
 
 std::string size_options(int width, int height)
@@ -180,30 +144,6 @@ std::uint64_t frame_memory(int width, int height)
     return pixels * (sizeof(miColor) + 4);
 }
 
-// Memory the system can give without swapping, as the kernel estimates it.
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kibibytes = 0;
-    while (meminfo >> key >> kibibytes) {
-        if (key == "MemAvailable:")
-            return kibibytes * 1024;
-        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    }
-    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
-
-void show_progress(const TileQueue &tiles, double elapsed)
-{
-    const double fraction = static_cast<double>(tiles.done.load()) / tiles.count();
-    const int filled = static_cast<int>(fraction * 30.0);
-    const double left = fraction > 0.0 ? elapsed / fraction - elapsed : 0.0;
-    std::fprintf(stderr, "\r[%-30s] %3d%%  %.1f s elapsed, about %.1f s left ",
-                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 static_cast<int>(fraction * 100.0), elapsed, left);
-}
-
 }  // namespace
 
 FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
@@ -217,13 +157,30 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
     return frame;
 }
 
-void check_frame_fits(int width, int height)
+std::uint64_t available_memory()
 {
-    const std::uint64_t needed = frame_memory(width, height);
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kibibytes = 0;
+    while (meminfo >> key >> kibibytes) {
+        if (key == "MemAvailable:")
+            return kibibytes * 1024;
+        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+void check_memory(std::uint64_t needed, const std::string &what)
+{
     const std::uint64_t available = available_memory();
     if (needed > available)
-        throw RenderError(size_options(width, height) + ": the image needs " + gibibytes(needed) +
-                          " of memory, and " + gibibytes(available) + " is available");
+        throw RenderError(what + " needs " + gibibytes(needed) + " of memory, and " + gibibytes(available) +
+                          " is available");
+}
+
+void check_frame_fits(int width, int height)
+{
+    check_memory(frame_memory(width, height), size_options(width, height) + ": the image");
 }
 
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
@@ -246,51 +203,20 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
                           " of memory, more than this process can have");
     }
 
-    TileQueue tiles{(settings.width + tile_size - 1) / tile_size,
-                    (settings.height + tile_size - 1) / tile_size};
-    std::vector<FrameWorker> workers;
-    workers.reserve(static_cast<std::size_t>(settings.threads));
+    const int columns = (settings.width + tile_size - 1) / tile_size;
+    const int rows = (settings.height + tile_size - 1) / tile_size;
+    std::deque<FrameWorker> workers;
     for (int i = 0; i < settings.threads; ++i)
         workers.emplace_back(shader, frame, shader_record, camera, settings, image, i);
-
-    // The calling thread is the first worker; a thread that cannot be started
-    // leaves its share to the others.
-    std::vector<std::thread> threads;
-    statistics.threads = 1;
-    for (std::size_t i = 1; i < workers.size(); ++i) {
-        try {
-            threads.emplace_back([&worker = workers[i], &tiles] { worker.run(tiles); });
-            ++statistics.threads;
-        } catch (const std::system_error &error) {
-            statistics.thread_start_fault = error.code().message();
-            break;
-        }
-    }
-    std::thread progress;
-    if (settings.show_progress) {
-        try {
-            progress = std::thread([&] {
-                while (tiles.done.load() < tiles.count() && !workers[0].cancelled()) {
-                    show_progress(tiles, elapsed());
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                }
-            });
-        } catch (const std::system_error &) {
-            // No progress bar; the frame renders all the same.
-        }
-    }
-    workers[0].run(tiles);
-    for (std::thread &thread : threads)
-        thread.join();
-    if (progress.joinable())
-        progress.join();
-    if (settings.show_progress) {
-        show_progress(tiles, elapsed());
-        std::fprintf(stderr, "\n");
-    }
+    const TileRun run = run_tiles(columns * rows, settings.threads, settings.show_progress, settings.cancel,
+                                  [&](int worker, int tile) {
+                                      workers[static_cast<std::size_t>(worker)].render_tile(tile, columns);
+                                  });
 
     statistics.seconds = elapsed();
-    statistics.cancelled = tiles.done.load() < tiles.count();
+    statistics.threads = run.threads;
+    statistics.thread_start_fault = run.thread_start_fault;
+    statistics.cancelled = run.cancelled;
     for (const FrameWorker &worker : workers)
         statistics.probe_rays += worker.probe_rays();
     return image;

@@ -49,6 +49,13 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
                             const ParameterRecord &record, const std::vector<Attachment> &attachments,
                             UpAxis up);
 
+// Memory the system can give without swapping, as the kernel estimates it.
+std::uint64_t available_memory();
+
+// Throws RenderError when that many bytes are more than is available:
+// "WHAT needs N GiB of memory, and M GiB is available".
+void check_memory(std::uint64_t needed, const std::string &what);
+
 // Throws RenderError, saying how much memory the frame needs, when a frame
 // of that size will not fit in the memory this machine has available.
 void check_frame_fits(int width, int height);

@@ -7,11 +7,29 @@
 void Mesh::append(const Mesh &other)
 {
     const auto shift = static_cast<std::uint32_t>(positions.size());
+    const std::size_t before = triangles.size();
     positions.insert(positions.end(), other.positions.begin(), other.positions.end());
     for (const auto &t : other.triangles)
         triangles.push_back({t[0] + shift, t[1] + shift, t[2] + shift});
     corner_normals.insert(corner_normals.end(), other.corner_normals.begin(),
                           other.corner_normals.end());
+    uv_sets.resize(std::max(uv_sets.size(), other.uv_sets.size()), UVSet(before));
+    for (std::size_t k = 0; k < uv_sets.size(); ++k) {
+        if (k < other.uv_sets.size())
+            uv_sets[k].insert(uv_sets[k].end(), other.uv_sets[k].begin(), other.uv_sets[k].end());
+        else
+            uv_sets[k].resize(triangles.size());
+    }
+}
+
+void place_uvs(Mesh &mesh, float u, float v, float width, float height)
+{
+    for (UVSet &set : mesh.uv_sets) {
+        for (auto &corners : set) {
+            for (TexCoord &c : corners)
+                c = {u + c.u * width, v + c.v * height};
+        }
+    }
 }
 
 namespace {
@@ -116,25 +134,43 @@ Mesh make_traceable_mesh(SceneTriangles scene, const std::string &source)
     for (const auto &t : scene.triangles)
         mesh.triangles.push_back({kept[t[0]], kept[t[1]], kept[t[2]]});
     mesh.corner_normals = std::move(scene.corner_normals);
+    mesh.uv_sets = std::move(scene.uv_sets);
     return mesh;
 }
 
 namespace {
 
 // Adds a triangle with the same normal at every corner.
-void add_flat_triangle(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c)
+void add_flat_triangle(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, const std::array<TexCoord, 3> &uvs)
 {
     const auto first = static_cast<std::uint32_t>(mesh.positions.size());
     mesh.positions.insert(mesh.positions.end(), {a, b, c});
     mesh.triangles.push_back({first, first + 1, first + 2});
     const Vec3 n = normalized(cross(b - a, c - a));
     mesh.corner_normals.push_back({n, n, n});
+    mesh.uv_sets.resize(1);
+    mesh.uv_sets[0].push_back(uvs);
 }
 
-void add_flat_quad(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, Vec3 d)
+// A quad wound counter-clockwise seen from its front, split along a to c,
+// with a texture coordinate at each corner.
+void add_flat_quad(Mesh &mesh, Vec3 a, Vec3 b, Vec3 c, Vec3 d, const std::array<TexCoord, 4> &uvs)
 {
-    add_flat_triangle(mesh, a, b, c);
-    add_flat_triangle(mesh, a, c, d);
+    add_flat_triangle(mesh, a, b, c, {uvs[0], uvs[1], uvs[2]});
+    add_flat_triangle(mesh, a, c, d, {uvs[0], uvs[2], uvs[3]});
+}
+
+// Cell `index` of three columns and two rows over UV space, from the bottom
+// left, a fiftieth of its size clear of its neighbours on each side.
+struct Cell {
+    float u, v, width, height;
+};
+Cell grid_cell(int index)
+{
+    constexpr float width = 1.0f / 3.0f, height = 0.5f, margin = 0.02f;
+    return {static_cast<float>(index % 3) * width + margin * width,
+            static_cast<float>(index / 3) * height + margin * height, width * (1.0f - 2.0f * margin),
+            height * (1.0f - 2.0f * margin)};
 }
 
 }  // namespace
@@ -143,7 +179,8 @@ Mesh make_ground(float half_size)
 {
     Mesh mesh;
     const float h = half_size;
-    add_flat_quad(mesh, {-h, 0, -h}, {-h, 0, h}, {h, 0, h}, {h, 0, -h});
+    // u along +x and v along -z: the texture as the ground is seen from above.
+    add_flat_quad(mesh, {-h, 0, -h}, {-h, 0, h}, {h, 0, h}, {h, 0, -h}, {{{0, 1}, {0, 0}, {1, 0}, {1, 1}}});
     return mesh;
 }
 
@@ -162,6 +199,13 @@ Mesh make_sphere(Vec3 centre, float radius, int segments, int rings)
     }
     for (const Vec3 &n : unit)
         mesh.positions.push_back(centre + n * radius);
+    // Longitude runs along u so that the map reads unmirrored from outside.
+    const auto uv = [&](std::uint32_t vertex) {
+        const auto segment = static_cast<float>(vertex % static_cast<std::uint32_t>(segments + 1));
+        const auto ring = static_cast<float>(vertex / static_cast<std::uint32_t>(segments + 1));
+        return TexCoord{1.0f - segment / static_cast<float>(segments), 1.0f - ring / static_cast<float>(rings)};
+    };
+    mesh.uv_sets.resize(1);
     const int row = segments + 1;
     for (int ring = 0; ring < rings; ++ring) {
         for (int segment = 0; segment < segments; ++segment) {
@@ -173,10 +217,12 @@ Mesh make_sphere(Vec3 centre, float radius, int segments, int rings)
             if (ring != 0) {
                 mesh.triangles.push_back({a, b, c});
                 mesh.corner_normals.push_back({unit[a], unit[b], unit[c]});
+                mesh.uv_sets[0].push_back({uv(a), uv(b), uv(c)});
             }
             if (ring != rings - 1) {
                 mesh.triangles.push_back({b, d, c});
                 mesh.corner_normals.push_back({unit[b], unit[d], unit[c]});
+                mesh.uv_sets[0].push_back({uv(b), uv(d), uv(c)});
             }
         }
     }
@@ -190,26 +236,41 @@ Mesh make_box(Vec3 centre, Vec3 half_extent, float turn_about_y)
         const Vec3 local = {x * half_extent.x, y * half_extent.y, z * half_extent.z};
         return centre + Vec3{local.x * c + local.z * s, local.y, -local.x * s + local.z * c};
     };
+    const Vec3 faces[6][4] = {
+        {corner(-1, 1, -1), corner(-1, 1, 1), corner(1, 1, 1), corner(1, 1, -1)},      // top
+        {corner(-1, -1, -1), corner(1, -1, -1), corner(1, -1, 1), corner(-1, -1, 1)},  // bottom
+        {corner(-1, -1, 1), corner(1, -1, 1), corner(1, 1, 1), corner(-1, 1, 1)},      // front
+        {corner(1, -1, -1), corner(-1, -1, -1), corner(-1, 1, -1), corner(1, 1, -1)},  // back
+        {corner(1, -1, 1), corner(1, -1, -1), corner(1, 1, -1), corner(1, 1, 1)},      // right
+        {corner(-1, -1, -1), corner(-1, -1, 1), corner(-1, 1, 1), corner(-1, 1, -1)},  // left
+    };
     Mesh mesh;
-    add_flat_quad(mesh, corner(-1, 1, -1), corner(-1, 1, 1), corner(1, 1, 1), corner(1, 1, -1));      // top
-    add_flat_quad(mesh, corner(-1, -1, -1), corner(1, -1, -1), corner(1, -1, 1), corner(-1, -1, 1));  // bottom
-    add_flat_quad(mesh, corner(-1, -1, 1), corner(1, -1, 1), corner(1, 1, 1), corner(-1, 1, 1));      // front
-    add_flat_quad(mesh, corner(1, -1, -1), corner(-1, -1, -1), corner(-1, 1, -1), corner(1, 1, -1));  // back
-    add_flat_quad(mesh, corner(1, -1, 1), corner(1, -1, -1), corner(1, 1, -1), corner(1, 1, 1));      // right
-    add_flat_quad(mesh, corner(-1, -1, -1), corner(-1, -1, 1), corner(-1, 1, 1), corner(-1, 1, -1));  // left
+    for (int f = 0; f < 6; ++f) {
+        const Cell cell = grid_cell(f);
+        const float u0 = cell.u, v0 = cell.v, u1 = cell.u + cell.width, v1 = cell.v + cell.height;
+        add_flat_quad(mesh, faces[f][0], faces[f][1], faces[f][2], faces[f][3],
+                      {{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}}});
+    }
     return mesh;
 }
 
 Mesh make_default_scene()
 {
-    Mesh scene = make_ground(30.0f);
     // A turned box with a sphere against one face and a small sphere at the
     // foot of another (each a few thousandths clear of the box), and a slab
     // with a sphere resting on top.
-    scene.append(make_box({0.4f, 0.8f, -0.6f}, {0.8f, 0.8f, 0.8f}, 0.5f));
-    scene.append(make_sphere({-1.335f, 1.0f, -0.015f}, 1.0f, 96, 48));
-    scene.append(make_sphere({0.728f, 0.35f, 0.534f}, 0.35f, 64, 32));
-    scene.append(make_box({2.9f, 0.2f, 0.2f}, {0.9f, 0.2f, 1.3f}, -0.3f));
-    scene.append(make_sphere({2.9f, 0.95f, 0.2f}, 0.55f, 64, 32));
+    const Mesh parts[6] = {make_ground(30.0f),
+                           make_box({0.4f, 0.8f, -0.6f}, {0.8f, 0.8f, 0.8f}, 0.5f),
+                           make_sphere({-1.335f, 1.0f, -0.015f}, 1.0f, 96, 48),
+                           make_sphere({0.728f, 0.35f, 0.534f}, 0.35f, 64, 32),
+                           make_box({2.9f, 0.2f, 0.2f}, {0.9f, 0.2f, 1.3f}, -0.3f),
+                           make_sphere({2.9f, 0.95f, 0.2f}, 0.55f, 64, 32)};
+    Mesh scene;
+    for (int i = 0; i < 6; ++i) {
+        Mesh part = parts[i];
+        const Cell cell = grid_cell(i);
+        place_uvs(part, cell.u, cell.v, cell.width, cell.height);
+        scene.append(part);
+    }
     return scene;
 }

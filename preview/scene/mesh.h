@@ -1,6 +1,6 @@
-// The preview host's scene: one triangle mesh with a normal at each corner,
-// held near the origin in single precision, with the offset that puts it back
-// where the scene file has it.
+// The preview host's scene: one triangle mesh with a normal and texture
+// coordinates at each corner, held near the origin in single precision, with
+// the offset that puts it back where the scene file has it.
 #ifndef UMBREX_PREVIEW_MESH_H
 #define UMBREX_PREVIEW_MESH_H
 
@@ -12,16 +12,33 @@
 
 #include "preview/scene/vec3.h"
 
+// A texture coordinate: u across the texture, v up it (v = 0 is the image's
+// bottom row).
+struct TexCoord {
+    float u = 0.0f, v = 0.0f;
+};
+
+// One UV set: a triple per triangle, (0, 0) at every corner of a triangle
+// the file gives no coordinates in that set.
+using UVSet = std::vector<std::array<TexCoord, 3>>;
+
 struct Mesh {
     std::vector<Vec3> positions;                          // relative to origin
     std::vector<std::array<std::uint32_t, 3>> triangles;  // indices into positions
     std::vector<std::array<Vec3, 3>> corner_normals;      // one triple per triangle
+    std::vector<UVSet> uv_sets;                           // none when the file has no texture coordinates
     DVec3 origin;  // where the positions' zero lies in the scene's own coordinates
 
     // Appends another mesh of the same origin, its indices shifted past this
-    // one's vertices.
+    // one's vertices; a UV set that only one of them has gets (0, 0) corners
+    // for the other's triangles.
     void append(const Mesh &other);
 };
+
+// Puts every UV set's coordinates, taken as lying in the unit square, into
+// the rectangle from (u, v) of the given size: laying parts out side by side
+// in one texture.
+void place_uvs(Mesh &mesh, float u, float v, float width, float height);
 
 struct Bounds {
     Vec3 low, high;
@@ -42,6 +59,7 @@ struct SceneTriangles {
     std::vector<DVec3> positions;
     std::vector<std::array<std::uint32_t, 3>> triangles;  // indices into positions
     std::vector<std::array<Vec3, 3>> corner_normals;      // one triple per triangle
+    std::vector<UVSet> uv_sets;                           // as the mesh's
 };
 
 // The mesh to trace: only the vertices that triangles use, moved in double
@@ -75,13 +93,16 @@ struct LoadedScene {
 // warning.
 LoadedScene load_obj(const std::string &path);
 
-// Shapes for built scenes.
+// Shapes for built scenes, each with one UV set: the ground's square over the
+// whole texture, the sphere's longitude along u and latitude up v, the box's
+// six faces side by side in three columns and two rows.
 Mesh make_ground(float half_size);
 Mesh make_sphere(Vec3 centre, float radius, int segments, int rings);
 Mesh make_box(Vec3 centre, Vec3 half_extent, float turn_about_y);
 
 // A ground with objects resting on it and on each other: contact shadows,
-// creases and open ground in one view.
+// creases and open ground in one view. Its six parts' UVs are laid out side
+// by side in one texture.
 Mesh make_default_scene();
 
 #endif

@@ -44,6 +44,18 @@ Vec3 corner_normal(const tinyobj::attrib_t &attrib, int index, Vec3 face_normal)
     return is_finite(normal) && length(normal) > 0.0f ? normal : face_normal;
 }
 
+// A triangle's corners in the file's texture coordinates.
+std::array<TexCoord, 3> corner_uvs(const tinyobj::attrib_t &attrib, const tinyobj::index_t *index,
+                                   const CornerTriangle &t)
+{
+    std::array<TexCoord, 3> uvs;
+    for (int c = 0; c < 3; ++c) {
+        const auto i = static_cast<std::size_t>(index[t[c]].texcoord_index) * 2;
+        uvs[c] = {static_cast<float>(attrib.texcoords[i]), static_cast<float>(attrib.texcoords[i + 1])};
+    }
+    return uvs;
+}
+
 }  // namespace
 
 LoadedScene load_obj(const std::string &path)
@@ -71,6 +83,11 @@ LoadedScene load_obj(const std::string &path)
         scene.positions.push_back({attrib.vertices[i], attrib.vertices[i + 1], attrib.vertices[i + 2]});
     const auto vertex_count = static_cast<int>(scene.positions.size());
     const auto normal_count = static_cast<int>(attrib.normals.size() / 3);
+    const auto texcoord_count = static_cast<int>(attrib.texcoords.size() / 2);
+    // One UV set where the file has texture coordinates; a face without them,
+    // or with one that does not exist, gets (0, 0) at every corner.
+    if (texcoord_count > 0)
+        scene.uv_sets.resize(1);
 
     std::size_t skipped = 0;
     std::vector<DVec3> corners;
@@ -90,13 +107,15 @@ LoadedScene load_obj(const std::string &path)
             const tinyobj::index_t *index = &shape.mesh.indices[first];
             first += count;
             corners.clear();
-            bool has_normals = true;
+            bool has_normals = true, has_texcoords = true;
             for (std::size_t c = 0; c < count; ++c) {
                 if (index[c].vertex_index < 0 || index[c].vertex_index >= vertex_count)
                     throw SceneError(path + ": a face of \"" + shape.name + "\" refers to vertex " +
                                      std::to_string(index[c].vertex_index + 1) + ", which does not exist");
                 corners.push_back(scene.positions[static_cast<std::size_t>(index[c].vertex_index)]);
                 has_normals = has_normals && index[c].normal_index >= 0 && index[c].normal_index < normal_count;
+                has_texcoords = has_texcoords && index[c].texcoord_index >= 0 &&
+                                index[c].texcoord_index < texcoord_count;
             }
             const std::vector<CornerTriangle> triangles = triangulate_polygon(corners);
             if (triangles.empty())
@@ -113,6 +132,8 @@ LoadedScene load_obj(const std::string &path)
                 }
                 scene.triangles.push_back(triangle);
                 scene.corner_normals.push_back(normals);
+                if (texcoord_count > 0)
+                    scene.uv_sets[0].push_back(has_texcoords ? corner_uvs(attrib, index, t) : std::array<TexCoord, 3>{});
             }
         }
         meshes.push_back({shape.name, scene.triangles.size() - triangles_before, 1});

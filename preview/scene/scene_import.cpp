@@ -308,6 +308,28 @@ private:
         }
         triangles.triangles.push_back(triangle);
         triangles.corner_normals.push_back(normals);
+        add_uvs(mesh, triangle, base);
+    }
+
+    // The triangle's corners in each UV set the scene has so far: (0, 0)
+    // where this mesh has no coordinates in a set, and a new set starts with
+    // (0, 0) for every triangle before it.
+    void add_uvs(const aiMesh &mesh, const std::array<std::uint32_t, 3> &triangle, std::size_t base)
+    {
+        unsigned sets = AI_MAX_NUMBER_OF_TEXTURECOORDS;
+        while (sets > 0 && !mesh.mTextureCoords[sets - 1])
+            --sets;
+        auto &uv_sets = triangles.uv_sets;
+        if (uv_sets.size() < sets)
+            uv_sets.resize(sets, UVSet(triangles.triangles.size() - 1));
+        for (std::size_t k = 0; k < uv_sets.size(); ++k) {
+            std::array<TexCoord, 3> corners{};
+            for (int c = 0; k < sets && mesh.mTextureCoords[k] && c < 3; ++c) {
+                const aiVector3D &uv = mesh.mTextureCoords[k][triangle[c] - base];
+                corners[c] = {uv.x, uv.y};
+            }
+            uv_sets[k].push_back(corners);
+        }
     }
 
     const aiScene &scene_;

@@ -52,7 +52,8 @@ ImportedScene import_scene_with_assimp(const std::string &path);
 // The node hierarchy of an Assimp scene flattened into one mesh: each node's
 // meshes copied through its accumulated transform, normals through the
 // inverse transpose, the file's normals where it has them and the face's
-// own otherwise; points, lines and empty meshes counted in a warning. Throws
+// own otherwise, and every UV set as the file has it; points, lines and
+// empty meshes counted in a warning. Throws
 // SceneError naming `source` for a scene without triangles, a face that
 // refers to a vertex that does not exist, or a placed vertex that is not
 // finite or out of reach.
