@@ -97,16 +97,24 @@ TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
     EXPECT_GT(edges, 4u);
 }
 
+// Open ground bends no normal, and sees the default sky over its cosine
+// weight: the sky is (0.95, 0.95, 1) less (0.65, 0.45, 0.1) times the root of
+// the direction's height u, whose cosine-weighted mean is the integral of
+// 2u sqrt(u) over 0..1, 0.8.
 TEST_F(RenderTest, AnOpenPlaneBendsNoNormal)
 {
-    const std::string obj = write_obj(make_ground(5.0f));
-    const Image image = render_exr("--scene " + obj + " --camera 0,2,2:0,0,0:20 --width 16 --height 16 " +
-                                   "--set bent_normals=on --set samples=256");
+    const std::string view = "--scene " + write_obj(make_ground(5.0f)) + " --camera 0,2,2:0,0,0:20 --width 16 --height 16 ";
+    const Image image = render_exr(view + "--set bent_normals=on --set samples=256");
     for (const miColor &c : image.pixels) {
         EXPECT_NEAR(c.r, 0.0f, 0.02f);
         EXPECT_NEAR(c.g, 1.0f, 0.001f);
         EXPECT_NEAR(c.b, 0.0f, 0.02f);
         EXPECT_EQ(c.a, 1.0f);
+    }
+    for (const miColor &c : render_exr(view + "--set environment=on --set samples=256").pixels) {
+        EXPECT_NEAR(c.r, 0.95f - 0.65f * 0.8f, 0.01f);
+        EXPECT_NEAR(c.g, 0.95f - 0.45f * 0.8f, 0.01f);
+        EXPECT_NEAR(c.b, 1.0f - 0.1f * 0.8f, 0.01f);
     }
 }
 
@@ -187,7 +195,7 @@ TEST_F(RenderTest, HdrImagesServeAsEnvironmentAndAsAttachment)
 }
 
 // A checker on dark, a parameter well into the record, shows where the
-// scene is occluded.
+// scene is occluded; its cells complement the colour, not the alpha.
 TEST_F(RenderTest, ACheckerAttachedToDarkShowsInTheOcclusion)
 {
     const std::string view = "--width 40 --height 24 --set dark=0.2,0.1,0,1";
@@ -195,8 +203,10 @@ TEST_F(RenderTest, ACheckerAttachedToDarkShowsInTheOcclusion)
     const Image checkered = render_exr(view + " --attach dark=checker:0.5");
     ASSERT_EQ(plain.pixels.size(), checkered.pixels.size());
     std::size_t changed = 0;
-    for (std::size_t i = 0; i < plain.pixels.size(); ++i)
+    for (std::size_t i = 0; i < plain.pixels.size(); ++i) {
         changed += plain.pixels[i].g != checkered.pixels[i].g;
+        ASSERT_EQ(checkered.pixels[i].a, plain.pixels[i].a) << "pixel " << i;
+    }
     EXPECT_GT(changed, plain.pixels.size() / 10);
 }
 
