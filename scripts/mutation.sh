@@ -62,33 +62,9 @@ mutants=(
 )
 
 scratch=build-mutation
-src=$scratch/src
-build=$scratch/build
-log=$scratch/mutation.log
-mkdir -p "$scratch"
-: > "$log"
-
-# A copy of the sources in which only the files that differ from the
-# worktree are replaced, so that the configured build stays valid and every
-# changed file, a change left by an interrupted run included, is rebuilt.
-while IFS= read -r -d '' file; do
-  if ! cmp -s "$file" "$src/$file"; then
-    mkdir -p "$(dirname "$src/$file")"
-    cp "$file" "$src/$file"
-  fi
-done < <(find . \( -path ./.git -o -path ./build -o -path './build-*' \) -prune -o -type f -print0)
-
-# A build configured for a copy elsewhere (a moved worktree) starts afresh.
-if [[ -f "$build/CMakeCache.txt" ]] &&
-  ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD/$src" "$build/CMakeCache.txt"; then
-  rm -rf "$build"
-fi
-cmake -S "$src" -B "$build" -DBUILD_TESTING=ON >> "$log" 2>&1
+source scripts/mutation-common.sh
 tests=(umbrex_host_tests umbrex_bare_host_tests)
-cmake --build "$build" -j"$(nproc)" --target Umbrex alternate_host "${tests[@]}" >> "$log" 2>&1
 
-# The library is loaded by the test programs at run time: a mutant rebuilds
-# the library alone.
 run_tests() {
   local test
   for test in "${tests[@]}"; do
@@ -97,48 +73,9 @@ run_tests() {
   done
 }
 
-# Replaces the one occurrence of the original text; exit 3 when it occurs
-# other than once.
-apply() {
-  ORIGINAL=$2 REPLACEMENT=$3 perl -0777 -i -pe '
-    BEGIN { ($o, $r) = map { s/\\n/\n/g; $_ } @ENV{qw(ORIGINAL REPLACEMENT)} }
-    $n = () = /\Q$o\E/g;
-    if ($n != 1) { print STDERR "found $n times\n"; exit 3 }
-    s/\Q$o\E/$r/;
-  ' "$1"
-}
-
-if ! run_tests; then
-  echo "mutation check: the unchanged library fails its tests (see $log)" >&2
-  exit 1
-fi
-
-start=$SECONDS
-survivors=()
-for mutant in "${mutants[@]}"; do
-  IFS='|' read -r name file original replacement <<< "$mutant"
-  if ! apply "$src/$file" "$original" "$replacement"; then
-    echo "mutation check: the text of \"$name\" is not found exactly once in $file" >&2
-    exit 1
-  fi
-  echo "== $name" >> "$log"
-  if ! cmake --build "$build" --target Umbrex >> "$log" 2>&1; then
-    echo "mutation check: \"$name\" does not build (see $log)" >&2
-    exit 1
-  fi
-  if run_tests; then
-    survivors+=("$name")
-    echo "survived: $name"
-  else
-    echo "killed:   $name"
-  fi
-  cp "$file" "$src/$file"
-done
-cmake --build "$build" --target Umbrex >> "$log" 2>&1
-
-echo "${#mutants[@]} changes, $((${#mutants[@]} - ${#survivors[@]})) caught, in $((SECONDS - start)) s"
-if ((${#survivors[@]})); then
-  echo "mutation check: ${#survivors[@]} changes survived the tests:" >&2
-  printf '  %s\n' "${survivors[@]}" >&2
-  exit 1
-fi
+targets=(Umbrex alternate_host "${tests[@]}")
+prepare_scratch
+# The library is loaded by the test programs at run time: a change rebuilds
+# the library alone.
+targets=(Umbrex)
+check_mutants

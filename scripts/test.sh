@@ -22,8 +22,10 @@ cmake --build build -j"$jobs"
 ctest --test-dir build-win64 --output-on-failure -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-# One-line changes to the library that the tests must catch.
+# One-line changes to the library, and a share of those to umbrex-render,
+# that the tests must catch.
 bash scripts/mutation.sh
+bash scripts/preview-mutation.sh
 
 # Sanitizers, concurrency and fuzzing.
 bash scripts/robustness.sh

@@ -54,6 +54,36 @@ protected:
 DVec3 unturned(DVec3 p) { return p; }
 DVec3 z_up(DVec3 p) { return {p.x, -p.z, p.y}; }
 
+// An OBJ's vertices and triangles as an ASCII FBX whose settings state that
+// Z is up.
+std::string z_up_fbx(const std::string &obj, const fs::path &fbx)
+{
+    std::ifstream in(obj);
+    std::ostringstream vertices, indices;
+    std::size_t vertex_count = 0, index_count = 0;
+    for (std::string line; std::getline(in, line);) {
+        double x, y, z;
+        long a, b, c;
+        if (std::sscanf(line.c_str(), "v %lf %lf %lf", &x, &y, &z) == 3) {
+            vertices << (vertex_count ? "," : "") << x << ',' << y << ',' << z;
+            vertex_count += 3;
+        } else if (std::sscanf(line.c_str(), "f %ld %ld %ld", &a, &b, &c) == 3) {
+            // A polygon's last corner is stored as -(index + 1).
+            indices << (index_count ? "," : "") << a - 1 << ',' << b - 1 << ',' << -c;
+            index_count += 3;
+        }
+    }
+    std::ofstream(fbx) << "; FBX 7.4.0 project file\nFBXHeaderExtension: {\n FBXHeaderVersion: 1003\n"
+                          " FBXVersion: 7400\n}\nGlobalSettings: {\n Version: 1000\n Properties70: {\n"
+                          "  P: \"UpAxis\", \"int\", \"Integer\", \"\",2\n }\n}\nObjects: {\n"
+                          " Geometry: 1, \"Geometry::model\", \"Mesh\" {\n  Vertices: *"
+                       << vertex_count << " {\n   a: " << vertices.str() << "\n  }\n  PolygonVertexIndex: *"
+                       << index_count << " {\n   a: " << indices.str()
+                       << "\n  }\n }\n Model: 2, \"Model::model\", \"Mesh\" {\n  Version: 232\n }\n}\n"
+                          "Connections: {\n C: \"OO\",2,0\n C: \"OO\",1,2\n}\n";
+    return fbx.string();
+}
+
 double mean_difference(const Image &a, const Image &b)
 {
     EXPECT_EQ(a.pixels.size(), b.pixels.size());
@@ -128,7 +158,8 @@ TEST_F(RealModels, AModelFarFromTheOriginLooksTheSame)
     EXPECT_LT(mean_difference(near, image), 0.002);
 }
 
-// A Z-up model stands up with --up z, as its Y-up original does by default.
+// A Z-up model stands up with --up z, as its Y-up original does by default,
+// and without it where its file says that Z is up.
 TEST_F(RealModels, AZUpModelStandsUpWithUpZ)
 {
     const std::string view = " --width 64 --height 48";
@@ -136,6 +167,8 @@ TEST_F(RealModels, AZUpModelStandsUpWithUpZ)
     const std::string turned = moved_copy("teapot.obj", {}, z_up);
     EXPECT_LT(mean_difference(original, render_exr("--scene " + turned + " --up z" + view)), 0.01);
     EXPECT_GT(mean_difference(original, render_exr("--scene " + turned + view)), 0.1) << "lying on its side";
+    const std::string stated = z_up_fbx(turned, folder / "z-up.fbx");
+    EXPECT_LT(mean_difference(original, render_exr("--scene " + stated + view)), 0.01) << "the file's UpAxis";
 }
 
 // What --list tells of one file per format: counts a person can check

@@ -61,27 +61,34 @@ TEST_F(RenderTest, OcclusionBelowASphereMatchesTheClosedForm)
 // cosine weight that averages (1 - h / s)^2, a quarter for s = 2h. It holds
 // only if probes report distances and stop in scene units whatever the
 // length of the direction the shader hands over.
+// With a tower beside them the scene's centre, about which it is traced,
+// lies 50 units above the ground: probes must still start as close above it.
 TEST_F(RenderTest, OcclusionUnderACeilingMatchesTheClosedForm)
 {
-    Mesh scene = make_ground(10.0f);
-    scene.append(make_box({0.0f, 1.5f, 0.0f}, {10.0f, 0.5f, 10.0f}, 0.0f));  // its underside at 1
-    const Image image = render_exr("--scene " + write_obj(scene) + " --camera 0,0.5,3:0,0,0:0.5 --width 8 --height 8" +
-                                   " --set samples=256 --set falloff_start=0 --set falloff_stop=2");
-    double sum = 0.0;
-    for (const miColor &c : image.pixels)
-        sum += c.r;
-    EXPECT_NEAR(1.0 - sum / static_cast<double>(image.pixels.size()), 0.25, 0.01);
+    for (const bool tower : {false, true}) {
+        Mesh scene = make_ground(10.0f);
+        scene.append(make_box({0.0f, 1.5f, 0.0f}, {10.0f, 0.5f, 10.0f}, 0.0f));  // its underside at 1
+        if (tower)
+            scene.append(make_box({30.0f, 50.0f, 0.0f}, {0.5f, 50.0f, 0.5f}, 0.0f));
+        const Image image = render_exr("--scene " + write_obj(scene) +
+                                       " --camera 0,0.5,3:0,0,0:0.5 --width 8 --height 8" +
+                                       " --set samples=256 --set falloff_start=0 --set falloff_stop=2");
+        double sum = 0.0;
+        for (const miColor &c : image.pixels)
+            sum += c.r;
+        EXPECT_NEAR(1.0 - sum / static_cast<double>(image.pixels.size()), 0.25, 0.01) << "tower " << tower;
+    }
 }
 
 // With several camera rays a pixel is their mean: equal colours stay exact.
-// A 16-bit PNG holds them sRGB-encoded: 0.53710, 0.73536 and 0.88083 of
-// 65535.
+// A PNG holds them sRGB-encoded, also at the edges against the background,
+// where the colour is divided by the coverage in alpha; a 16-bit PNG as
+// 0.53710, 0.73536 and 0.88083 of 65535.
 TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
 {
-    const std::string view = "--camera 0,3,3:0,0,0:30 --width 24 --height 16 --set trace=off "
-                             "--set bright=0.25,0.5,0.75,1";
+    const std::string look = " --width 24 --height 16 --set trace=off --set bright=0.25,0.5,0.75,1";
     for (const char *rays : {"", " --aa 3"}) {
-        const Image image = render_exr(view + rays);
+        const Image image = render_exr("--camera 0,3,3:0,0,0:30" + look + rays);
         for (const miColor &c : image.pixels) {
             ASSERT_EQ(c.r, 0.25f) << rays;
             ASSERT_EQ(c.g, 0.5f) << rays;
@@ -89,10 +96,24 @@ TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
             ASSERT_EQ(c.a, 1.0f) << rays;
         }
     }
-    const std::string png = (folder / "deep.png").string();
-    ASSERT_EQ(render(view + " --png-bits 16 --output " + png).exit_code, 0);
+
+    const std::string png = (folder / "edges.png").string();
+    ASSERT_EQ(render("--camera 0,3,40:0,0,0:30 --aa 4" + look + " --output " + png).exit_code, 0);
+    std::size_t edges = 0;
+    for (const miColor &c : read_png(png).pixels) {
+        if (c.a == 0.0f)
+            continue;
+        edges += c.a < 1.0f;
+        ASSERT_EQ(std::lround(c.r * 255.0f), 137) << "alpha " << c.a;
+        ASSERT_EQ(std::lround(c.g * 255.0f), 188) << "alpha " << c.a;
+        ASSERT_EQ(std::lround(c.b * 255.0f), 225) << "alpha " << c.a;
+    }
+    EXPECT_GT(edges, 4u);
+
+    const std::string deep = (folder / "deep.png").string();
+    ASSERT_EQ(render("--camera 0,3,3:0,0,0:30" + look + " --png-bits 16 --output " + deep).exit_code, 0);
     int width = 0, height = 0, channels = 0;
-    stbi_us *values = stbi_load_16(png.c_str(), &width, &height, &channels, 4);
+    stbi_us *values = stbi_load_16(deep.c_str(), &width, &height, &channels, 4);
     ASSERT_TRUE(values);
     EXPECT_EQ(channels, 4);
     for (int i = 0; i < width * height; ++i) {
@@ -104,16 +125,24 @@ TEST_F(RenderTest, WithoutTracingEveryVisiblePixelIsBright)
     stbi_image_free(values);
 }
 
+// Open ground bends no normal, and sees the default sky over its cosine
+// weight: the sky is (0.95, 0.95, 1) less (0.65, 0.45, 0.1) times the root of
+// the direction's height u, whose cosine-weighted mean is the integral of
+// 2u sqrt(u) over 0..1, 0.8.
 TEST_F(RenderTest, AnOpenPlaneBendsNoNormal)
 {
-    const std::string obj = write_obj(make_ground(5.0f));
-    const Image image = render_exr("--scene " + obj + " --camera 0,2,2:0,0,0:20 --width 16 --height 16 " +
-                                   "--set bent_normals=on --set samples=256");
+    const std::string view = "--scene " + write_obj(make_ground(5.0f)) + " --camera 0,2,2:0,0,0:20 --width 16 --height 16 ";
+    const Image image = render_exr(view + "--set bent_normals=on --set samples=256");
     for (const miColor &c : image.pixels) {
         EXPECT_NEAR(c.r, 0.0f, 0.02f);
         EXPECT_NEAR(c.g, 1.0f, 0.001f);
         EXPECT_NEAR(c.b, 0.0f, 0.02f);
         EXPECT_EQ(c.a, 1.0f);
+    }
+    for (const miColor &c : render_exr(view + "--set environment=on --set samples=256").pixels) {
+        EXPECT_NEAR(c.r, 0.95f - 0.65f * 0.8f, 0.01f);
+        EXPECT_NEAR(c.g, 0.95f - 0.45f * 0.8f, 0.01f);
+        EXPECT_NEAR(c.b, 1.0f - 0.1f * 0.8f, 0.01f);
     }
 }
 
@@ -191,6 +220,22 @@ TEST_F(RenderTest, HdrImagesServeAsEnvironmentAndAsAttachment)
             ASSERT_EQ(c.a, 1.0f) << arguments;
         }
     }
+}
+
+// A checker on dark, a parameter well into the record, shows where the
+// scene is occluded; its cells complement the colour, not the alpha.
+TEST_F(RenderTest, ACheckerAttachedToDarkShowsInTheOcclusion)
+{
+    const std::string view = "--width 40 --height 24 --set dark=0.2,0.1,0,1";
+    const Image plain = render_exr(view);
+    const Image checkered = render_exr(view + " --attach dark=checker:0.5");
+    ASSERT_EQ(plain.pixels.size(), checkered.pixels.size());
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < plain.pixels.size(); ++i) {
+        changed += plain.pixels[i].g != checkered.pixels[i].g;
+        ASSERT_EQ(checkered.pixels[i].a, plain.pixels[i].a) << "pixel " << i;
+    }
+    EXPECT_GT(changed, plain.pixels.size() / 10);
 }
 
 // Frames, and baked textures with their jittered texel points.

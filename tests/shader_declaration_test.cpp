@@ -1,10 +1,15 @@
 // The shader's declaration file, as a host reads it, against the record the
-// library reads; and the reading of declarations in general.
+// library reads; the reading of declarations in general; and the record the
+// host lays out from one.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
+#include "preview/shading/parameter_record.h"
 #include "preview/shading/shader_declaration.h"
 #include "shader/umbrex_params.h"
 
@@ -68,6 +73,27 @@ TEST(ShaderDeclaration, ReadsTypesDefaultsCommentsAndClauses)
     EXPECT_EQ(d.record_size, 44u);
     EXPECT_EQ(d.find("axis"), &d.parameters[4]);
     EXPECT_EQ(d.find("nothing"), nullptr);
+}
+
+// The host's record: values at their declared offsets, an attachment flag
+// ghost_offs bytes past its field, and zeros everywhere else for a kilobyte
+// past both, so that a library reading more than is declared reads zeros.
+TEST(ParameterRecord, FieldsAndFlagsLieAtTheirOffsetsInZeros)
+{
+    const ShaderDeclaration d = parse_shader_declaration(
+        "declare shader color \"s\" (color \"tint\" default 1 2 3 4, integer \"count\", scalar \"size\")\n"
+        "version 1 end declare", "s.mi");
+    ParameterRecord record(d);
+    record.set("count=7");
+    record.mark_attached(d.parameters[2]);
+    ASSERT_GE(static_cast<std::size_t>(record.ghost_offs()), record.size() + 1024);
+    std::vector<std::uint32_t> words((record.ghost_offs() + record.size() + 1024) / 4);
+    std::memcpy(words.data(), record.fields(), words.size() * 4);
+    EXPECT_EQ(words[0], 0x3f800000u);  // 1.0f
+    EXPECT_EQ(words[4], 7u);
+    EXPECT_EQ(words[(record.ghost_offs() + 20) / 4], 1u);
+    const std::size_t nonzero = std::count_if(words.begin(), words.end(), [](std::uint32_t w) { return w != 0; });
+    EXPECT_EQ(nonzero, 4u + 1 + 1);
 }
 
 TEST(ShaderDeclaration, FaultsNameTheSourceLineAndWhatIsWrong)

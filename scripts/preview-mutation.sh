@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Mutation check of umbrex-render: one-line changes to preview/ that a user
+# would notice (a wrong byte in a PNG, a probe starting too far off the
+# surface, a file's up axis or camera ignored, a page that shows a stale
+# image), each applied in turn to a scratch copy of the sources
+# (build-preview-mutation/src), built there and run against the preview
+# host's tests. A change that every test survives is a fault the suite would
+# miss. The texts are checked like the library's (scripts/mutation.sh).
+#
+#   bash scripts/preview-mutation.sh          a share of the list, a different
+#                                             share for each commit
+#   PREVIEW_MUTANTS=all bash scripts/preview-mutation.sh    the whole list
+#
+# A share is every STRIDE-th change from an offset taken from the commit,
+# STRIDE chosen so that about PREVIEW_MUTANTS_PER_RUN (default 4) changes
+# run, a few minutes on two cores.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/require-packages.sh
+require_packages cmake make g++ libgtest-dev googletest libembree-dev libopenexr-dev libstb-dev \
+  libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
+
+# name | file | original | replacement; \n in the texts is a line break.
+all_mutants=(
+  "PNG not sRGB-encoded|preview/render/image_output.cpp|srgb_encode(channel / divide)|(channel / divide)"
+  "PNG colour not divided by the coverage|preview/render/image_output.cpp|alpha > 0.0f && alpha < 1.0f ? alpha : 1.0f|1.0f"
+  "probe start scaled by its coordinate|preview/scene/ray_tracer.h|    return moved;|    return coordinate + std::abs(coordinate) / 128.0f * direction;"
+  "the file's up axis ignored|preview/render/preview_session.cpp|up_(options.up.value_or(scene_.up.value_or(UpAxis::y)))|up_(options.up.value_or(UpAxis::y))"
+  "attachment flag at the word's index|preview/shading/parameter_record.cpp|words_[(static_cast<std::size_t>(ghost_offs_) + p.offset) / 4] = 1;|words_[static_cast<std::size_t>(ghost_offs_) / 4 + p.offset] = 1;"
+  "record without zeros past its end|preview/shading/parameter_record.cpp|record_padding = 1024|record_padding = 0"
+  "checker complements alpha|preview/shading/attachments.cpp|out[i] = odd && !alpha ? 1.0f - value[i] : value[i];|out[i] = odd ? 1.0f - value[i] : value[i];"
+  "outline normal not bent back|preview/shading/surface_normals.cpp|    if (height >= lowest)\n        return {ng, n};|    if (true)\n        return {ng, n};"
+  "shading normal left on the far side|preview/shading/surface_normals.cpp|    if (dot(n, ng) < 0.0f)\n        n = -n;|"
+  "image as wide as high|preview/scene/camera.cpp|half_width_ = half_height_ * static_cast<float>(width) / static_cast<float>(height);|half_width_ = half_height_;"
+  "sky's zenith along x|preview/shading/environment.cpp|const float up = direction.y / l;|const float up = direction.x / l;"
+  "lattice step one short|preview/shading/sampler.cpp|(std::uint64_t{1} << 32) / count)|(std::uint64_t{1} << 32) / (count + 1))"
+)
+
+scratch=build-preview-mutation
+source scripts/mutation-common.sh
+
+mutants=("${all_mutants[@]}")
+if [[ ${PREVIEW_MUTANTS:-} != all ]]; then
+  per_run=${PREVIEW_MUTANTS_PER_RUN:-4}
+  stride=$(((${#all_mutants[@]} + per_run - 1) / per_run))
+  commit=$(git rev-parse --short=7 HEAD 2>/dev/null || echo 0)
+  offset=$((16#$commit % stride))
+  mutants=()
+  for ((i = offset; i < ${#all_mutants[@]}; i += stride)); do
+    mutants+=("${all_mutants[i]}")
+  done
+  echo "preview mutation check: ${#mutants[@]} of ${#all_mutants[@]} changes (every ${stride}th from $offset;" \
+    "PREVIEW_MUTANTS=all runs them all)"
+fi
+
+# A change to the page also runs the page's tests, in a client and in a browser.
+run_tests() {
+  local test
+  for test in umbrex_declaration_tests umbrex_render_tests; do
+    { timeout 600 "$build/tests/$test"; } >> "$log" 2>&1 || return 1
+  done
+  if [[ $1 == preview/page/* || -z $1 ]]; then
+    { timeout 300 "$build/tests/umbrex_look_dev_tests"; } >> "$log" 2>&1 || return 1
+    { timeout 300 /usr/bin/python3 tests/look_dev_page_test.py "$build/umbrex-render"; } >> "$log" 2>&1 || return 1
+  fi
+}
+
+targets=(umbrex-render umbrex_declaration_tests umbrex_render_tests umbrex_look_dev_tests)
+prepare_scratch
+# The corpus of third-party models, read where the tests look for it.
+[[ -e .corpus ]] && ln -sfn "$PWD/.corpus" "$src/.corpus"
+check_mutants
