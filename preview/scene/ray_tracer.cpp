@@ -30,6 +30,16 @@ void skip_start_triangle(const RTCFilterFunctionNArguments *arguments)
     }
 }
 
+void skip_start_triangle_and_beyond(const RTCFilterFunctionNArguments *arguments)
+{
+    const auto *probe = reinterpret_cast<const ProbeContext *>(arguments->context);
+    for (unsigned i = 0; i < arguments->N; ++i) {
+        const float distance = RTCRayN_tfar(arguments->ray, arguments->N, i) * probe->length;
+        if (RTCHitN_primID(arguments->hit, arguments->N, i) == probe->skip || !(distance <= probe->within))
+            arguments->valid[i] = 0;
+    }
+}
+
 RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
 {
     device_ = rtcNewDevice(nullptr);

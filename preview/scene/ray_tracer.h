@@ -85,34 +85,45 @@ private:
     RTCScene scene_ = nullptr;
 };
 
-// The intersect context of a probe, which names the triangle it starts on.
+// The intersect context of a probe, which names the triangle it starts on,
+// and for a yes/no probe how near a hit must be to count.
 struct ProbeContext {
     RTCIntersectContext context;  // first, so that Embree's pointer leads here
     std::uint32_t skip;
+    float length;  // the direction's: a hit's distance is Embree's multiples times this
+    float within;  // a yes/no probe counts hits at this distance or nearer
 };
 
 // Embree's filter for probes: drops a hit on the triangle the probe starts on.
 void skip_start_triangle(const RTCFilterFunctionNArguments *arguments);
 
-// One thread's probes, each the distance to the nearest hit along a direction
-// from an origin, up to a reach, both in multiples of the direction's length,
-// passing through the triangle the probe starts on. The intersect context
-// and the fields of the query that Embree only reads are set up once; a probe
-// writes its ray (with a zero start and time), its reach and the "no hit
-// yet" mark, and nothing else.
+// Embree's filter for yes/no probes: drops a hit on the start triangle, and
+// one whose distance, worked out as the nearest-hit probe reports it, is
+// beyond `within`.
+void skip_start_triangle_and_beyond(const RTCFilterFunctionNArguments *arguments);
+
+// One thread's probes, passing through the triangle they start on: each
+// either the distance to the nearest hit along a direction from an origin, up
+// to a reach, both in multiples of the direction's length; or, where the
+// answer is yes or no, whether any hit lies within a distance (Embree's
+// occlusion query, which stops at the first hit it accepts). The intersect
+// contexts and the fields of the queries that Embree only reads are set up
+// once; a probe writes its ray (with a zero start and time), its reach and
+// the "no hit yet" mark, and nothing else.
 class ProbeTracer {
 public:
     explicit ProbeTracer(const RayTracer &tracer) : scene_(tracer.scene())
     {
-        rtcInitIntersectContext(&probe_.context);
-        probe_.context.filter = skip_start_triangle;
-        probe_.skip = no_triangle;
+        set_up(nearest_, skip_start_triangle);
+        set_up(yes_no_, skip_start_triangle_and_beyond);
         std::memset(&query_, 0, sizeof query_);
         query_.ray.mask = 0xFFFFFFFFu;
         query_.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+        std::memset(&occlusion_, 0, sizeof occlusion_);
+        occlusion_.mask = 0xFFFFFFFFu;
     }
     // The triangle the next probes start on.
-    void start_on(std::uint32_t triangle) { probe_.skip = triangle; }
+    void start_on(std::uint32_t triangle) { nearest_.skip = yes_no_.skip = triangle; }
 
     bool hit_distance(Vec3 origin, Vec3 direction, float reach, float &distance)
     {
@@ -120,14 +131,50 @@ public:
         store_with_zero(&query_.ray.dir_x, direction);
         query_.ray.tfar = reach;
         query_.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-        rtcIntersect1(scene_, &probe_.context, &query_);
+        rtcIntersect1(scene_, &nearest_.context, &query_);
         if (query_.hit.geomID == RTC_INVALID_GEOMETRY_ID)
             return false;
         distance = query_.ray.tfar;
         return true;
     }
 
+    // Whether a hit lies at `within` or nearer, its distance worked out as
+    // hit_distance's times `length` (the direction's) would be: so the answer
+    // is yes exactly when the nearest hit's distance, so worked out, is at
+    // most `within`. Embree looks up to `reach` (yes_no_reach), a little
+    // beyond, and the filter decides the hits there.
+    bool hit_within(Vec3 origin, Vec3 direction, float reach, float length, float within)
+    {
+        if (!(reach >= 0.0f))  // no distance is negative
+            return false;
+        store_with_zero(&occlusion_.org_x, origin);
+        store_with_zero(&occlusion_.dir_x, direction);
+        occlusion_.tfar = reach;
+        yes_no_.length = length;
+        yes_no_.within = within;
+        rtcOccluded1(scene_, &yes_no_.context, &occlusion_);
+        return occlusion_.tfar < 0.0f;  // Embree marks a hit with a negative reach
+    }
+
+    // How far a yes/no probe looks, in multiples of the direction's length:
+    // the relative margin covers the rounding of this product and of
+    // Embree's own comparison; the absolute one, hits at multiples so small
+    // that their distance rounds to zero.
+    static float yes_no_reach(float within, float inverse_length)
+    {
+        return within * inverse_length * (1.0f + 0x1p-10f) + 0x1p-126f;
+    }
+
 private:
+    static void set_up(ProbeContext &probe, RTCFilterFunctionN filter)
+    {
+        rtcInitIntersectContext(&probe.context);
+        probe.context.filter = filter;
+        probe.skip = no_triangle;
+        probe.length = 1.0f;
+        probe.within = 0.0f;
+    }
+
     // Three coordinates and a zero (the ray's start or time) in one store:
     // Embree reads each group of four in one load, which waits far longer for
     // three separate stores than for one.
@@ -142,8 +189,9 @@ private:
     }
 
     RTCScene scene_;
-    ProbeContext probe_;
+    ProbeContext nearest_, yes_no_;
     RTCRayHit query_;
+    RTCRay occlusion_;
 };
 
 #endif
