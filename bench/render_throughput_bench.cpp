@@ -99,10 +99,11 @@ enum class Replay {
 
 // Embree alone on the recorded rays, in a tight loop, the queries set up
 // beforehand, the rays split among the threads, with the start-triangle
-// filter: rtcIntersect1 for nearest-hit probes, rtcOccluded1 for yes/no ones.
+// filter: rtcIntersect1 for nearest-hit probes, rtcOccluded1 for yes/no ones
+// (each on its structure).
 // Chained, each probe starts only once the previous one's result is in, as
 // in a render, instead of overlapping with it.
-double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int threads,
+double embree_seconds(RTCScene scene, RTCScene yes_no_scene, const std::vector<ProbeRay> &rays, int threads,
                       double *cpu_seconds = nullptr, bool chained = false, Replay replay = Replay::as_traced)
 {
     std::vector<RTCRayHit> queries(rays.size());
@@ -138,14 +139,14 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
                     yes_no.skip = ray.skip;
                     yes_no.length = ray.length;
                     yes_no.within = ray.within;
-                    rtcOccluded1(scene, &yes_no.context, &query.ray);
+                    rtcOccluded1(yes_no_scene, &yes_no.context, &query.ray);
                     std::uint32_t answer;
                     std::memcpy(&answer, &query.ray.tfar, sizeof answer);
                     if (chained)
                         wait = zero_after(answer);
                 } else {
                     nearest.skip = ray.skip;
-                    rtcIntersect1(scene, &nearest.context, &query);
+                    rtcIntersect1(ray.yes_no ? yes_no_scene : scene, &nearest.context, &query);
                     if (chained)
                         wait = zero_after(query.hit.geomID);
                 }
@@ -162,7 +163,7 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
 double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads,
                       double *cpu_seconds = nullptr, bool chained = false)
 {
-    return embree_seconds(tracer.scene(), rays, threads, cpu_seconds, chained);
+    return embree_seconds(tracer.scene(), tracer.yes_no_scene(), rays, threads, cpu_seconds, chained);
 }
 
 // Bytes Embree holds on a device, as its memory monitor counts them.
@@ -427,10 +428,11 @@ void structure_table(const Renderer &renderer, const Sizes &sizes)
                 const FlaggedScene scene(c.mesh, structure.flags, structure.quality);
                 build = std::min(build, scene.build_seconds());
                 bytes = scene.bytes();
-                best[0] = std::min(best[0], embree_seconds(scene.scene(), look[0], 1) / look[0].size());
-                best[1] = std::min(best[1], embree_seconds(scene.scene(), cut_off[0], 1) / cut_off[0].size());
-                best[2] = std::min(best[2], embree_seconds(scene.scene(), cut_off[0], 1, nullptr, false,
-                                                           Replay::nearest) / cut_off[0].size());
+                const RTCScene s = scene.scene();
+                best[0] = std::min(best[0], embree_seconds(s, s, look[0], 1) / look[0].size());
+                best[1] = std::min(best[1], embree_seconds(s, s, cut_off[0], 1) / cut_off[0].size());
+                best[2] = std::min(best[2], embree_seconds(s, s, cut_off[0], 1, nullptr, false, Replay::nearest) /
+                                                cut_off[0].size());
             }
             std::printf("| %s (%zu triangles) | %s | %.3f | %.1f | %.1f | %.1f | %.1f |\n", c.name.c_str(),
                         c.mesh.triangles.size(), structure.name, build, bytes / 1048576.0, best[0] * 1e9,

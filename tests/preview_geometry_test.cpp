@@ -84,7 +84,8 @@ TEST(SurfaceNormals, NormalsFaceTheViewerAndStayOnTheSurfacesSide)
 // nearest-hit probe reports it (Embree's multiples times the direction's
 // length, in single precision), is at most the distance asked about: yes at
 // that distance itself, no one step of the float below it, for directions of
-// any length. Both pass through the ground triangle they start just under.
+// any length, on the structure built for them. Both pass through the ground
+// triangle they start just under.
 TEST(ProbeTracer, YesNoProbesAnswerAsTheNearestHitClassifies)
 {
     Mesh scene;
@@ -95,6 +96,7 @@ TEST(ProbeTracer, YesNoProbesAnswerAsTheNearestHitClassifies)
     const RayTracer tracer(scene);
     ProbeTracer probes(tracer);
     probes.start_on(0);
+    probes.nearest_on_yes_no_structure(true);
 
     std::mt19937 random(7);
     std::uniform_real_distribution<float> across(-0.4f, 0.4f), length_of(0.25f, 4.0f);

@@ -1,5 +1,7 @@
-// Rays against the scene, traced with Embree: watertight, so that no ray
-// slips through the edge two triangles share.
+// Rays against the scene, traced with Embree: camera rays and the probes
+// that need their hit's distance on a watertight structure, so that no ray
+// slips through the edge two triangles share; yes/no probes on a plain one
+// over the same vertices.
 #ifndef UMBREX_PREVIEW_RAY_TRACER_H
 #define UMBREX_PREVIEW_RAY_TRACER_H
 
@@ -64,7 +66,8 @@ struct RayTracerError : std::runtime_error {
 
 class RayTracer {
 public:
-    // Builds the acceleration structure over the mesh, which must outlive this.
+    // Builds the acceleration structures over the mesh, which must outlive
+    // this. Throws RayTracerError when Embree cannot.
     explicit RayTracer(const Mesh &mesh);
     ~RayTracer();
     RayTracer(const RayTracer &) = delete;
@@ -77,12 +80,16 @@ public:
     void intersect_bundle(Vec3 origin, const Vec3 *directions, std::size_t count, RayHit *hits) const;
 
     const Mesh &mesh() const { return mesh_; }
-    RTCScene scene() const { return scene_; }
+    RTCScene scene() const { return scene_; }                // watertight
+    RTCScene yes_no_scene() const { return yes_no_scene_; }  // plain, for yes/no probes
 
 private:
+    void release();
+
     const Mesh &mesh_;
     RTCDevice device_ = nullptr;
     RTCScene scene_ = nullptr;
+    RTCScene yes_no_scene_ = nullptr;
 };
 
 // The intersect context of a probe, which names the triangle it starts on,
@@ -106,13 +113,14 @@ void skip_start_triangle_and_beyond(const RTCFilterFunctionNArguments *arguments
 // either the distance to the nearest hit along a direction from an origin, up
 // to a reach, both in multiples of the direction's length; or, where the
 // answer is yes or no, whether any hit lies within a distance (Embree's
-// occlusion query, which stops at the first hit it accepts). The intersect
-// contexts and the fields of the queries that Embree only reads are set up
-// once; a probe writes its ray (with a zero start and time), its reach and
-// the "no hit yet" mark, and nothing else.
+// occlusion query on the yes/no structure, which stops at the first hit it
+// accepts). The intersect contexts and the fields of the queries that Embree
+// only reads are set up once; a probe writes its ray (with a zero start and
+// time), its reach and the "no hit yet" mark, and nothing else.
 class ProbeTracer {
 public:
-    explicit ProbeTracer(const RayTracer &tracer) : scene_(tracer.scene())
+    explicit ProbeTracer(const RayTracer &tracer)
+        : watertight_(tracer.scene()), yes_no_scene_(tracer.yes_no_scene()), nearest_scene_(watertight_)
     {
         set_up(nearest_, skip_start_triangle);
         set_up(yes_no_, skip_start_triangle_and_beyond);
@@ -122,6 +130,10 @@ public:
         std::memset(&occlusion_, 0, sizeof occlusion_);
         occlusion_.mask = 0xFFFFFFFFu;
     }
+    // Nearest-hit probes go on the watertight structure; a yes/no probe
+    // asked as a nearest-hit query goes on the yes/no one, where its answer
+    // is the same.
+    void nearest_on_yes_no_structure(bool yes_no) { nearest_scene_ = yes_no ? yes_no_scene_ : watertight_; }
     // The triangle the next probes start on.
     void start_on(std::uint32_t triangle) { nearest_.skip = yes_no_.skip = triangle; }
 
@@ -131,7 +143,7 @@ public:
         store_with_zero(&query_.ray.dir_x, direction);
         query_.ray.tfar = reach;
         query_.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-        rtcIntersect1(scene_, &nearest_.context, &query_);
+        rtcIntersect1(nearest_scene_, &nearest_.context, &query_);
         if (query_.hit.geomID == RTC_INVALID_GEOMETRY_ID)
             return false;
         distance = query_.ray.tfar;
@@ -152,7 +164,7 @@ public:
         occlusion_.tfar = reach;
         yes_no_.length = length;
         yes_no_.within = within;
-        rtcOccluded1(scene_, &yes_no_.context, &occlusion_);
+        rtcOccluded1(yes_no_scene_, &yes_no_.context, &occlusion_);
         return occlusion_.tfar < 0.0f;  // Embree marks a hit with a negative reach
     }
 
@@ -188,7 +200,8 @@ private:
 #endif
     }
 
-    RTCScene scene_;
+    const RTCScene watertight_, yes_no_scene_;
+    RTCScene nearest_scene_;
     ProbeContext nearest_, yes_no_;
     RTCRayHit query_;
     RTCRay occlusion_;

@@ -132,7 +132,9 @@ HOST_FUNCTION miBoolean mi_ray_falloff(miState *state, double *start, double *st
     std::swap(s.falloff_start, *start);
     std::swap(s.falloff_stop, *stop);
     s.probe_reach = probe_reach(s.falloff_start, s.falloff_stop);
-    s.yes_no_probes = !s.frame->nearest_hit_probes && probes_yes_no(s.falloff_start, s.falloff_stop);
+    const bool yes_no = probes_yes_no(s.falloff_start, s.falloff_stop);
+    s.yes_no_probes = yes_no && !s.frame->nearest_hit_probes;
     s.yes_no_within = static_cast<float>(s.falloff_start);
+    s.probes->nearest_on_yes_no_structure(yes_no);
     return miTRUE;
 }
