@@ -8,13 +8,18 @@
 #   node  the Ambient Occlusion shader node with SAMPLES occlusion rays, on one
 #         camera sample per pixel, its AO output emitted as the surface's
 #         colour: the work umbrex-render does, one shading and N occlusion
-#         rays per pixel, traced by Cycles as shadow (any-hit) queries;
+#         rays per pixel, traced by Cycles as shadow (any-hit) queries. The
+#         node looks for occluders in its own object only ("only local"),
+#         which is faster and, the scene being one object, the same picture;
 #   pass  the ambient-occlusion render pass over SAMPLES path-tracing samples
 #         per pixel, each a camera ray, a shading and one occlusion ray.
 #
-# One Blender process renders every seed in turn, so that the scene is
-# loaded and its BVH built once (in an untimed first render); each render is
-# timed on its own.
+# One Blender process renders every seed in turn, each render timed on its
+# own, after an untimed first render that loads the scene. Cycles builds the
+# BVH again for every render: it traces a little faster on the structure a
+# render builds for itself than on one kept from the last ("persistent
+# data"), and the time of one sample per pixel, which the comparison takes
+# away, holds the build.
 #
 #   blender --background --factory-startup --python peer_cycles_render.py -- \
 #       node|pass SCENE.obj EYE TARGET FOV WIDTH HEIGHT SAMPLES DISTANCE THREADS OUT_PREFIX SEED...
@@ -62,7 +67,7 @@ scene.render.threads = threads
 scene.render.resolution_x = width
 scene.render.resolution_y = height
 scene.render.resolution_percentage = 100
-scene.render.use_persistent_data = True
+scene.render.use_persistent_data = False
 
 world = bpy.data.worlds.new("peer")
 world.use_nodes = True
@@ -91,7 +96,7 @@ if mode == "node":
     occlusion = tree.nodes.new("ShaderNodeAmbientOcclusion")
     occlusion.samples = samples
     occlusion.inside = False
-    occlusion.only_local = False
+    occlusion.only_local = True
     occlusion.inputs["Distance"].default_value = distance
     emission = tree.nodes.new("ShaderNodeEmission")
     emission.inputs["Strength"].default_value = 1.0
@@ -117,9 +122,9 @@ scene.render.image_settings.color_depth = "32"
 scene.render.image_settings.color_mode = "RGB"
 scene.view_settings.view_transform = "Standard"
 
-# First one sample per pixel, untimed, which loads the scene and builds its
-# BVH; then one sample per pixel again, whose time is what a render costs
-# besides its samples; then each seed. The node's samples are its occlusion
+# First one sample per pixel, untimed, which loads the scene; then one sample
+# per pixel again, whose time is what a render costs besides its samples;
+# then each seed. The node's samples are its occlusion
 # rays, on one camera sample; the pass's are camera samples.
 renders = [("warm-up", 1, 0), ("cycles", 1, 0)] + [("cycles", samples, seed) for seed in seeds]
 for label, count, seed in renders:
