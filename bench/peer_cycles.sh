@@ -6,10 +6,9 @@
 # every probe is a yes/no question). Cycles renders it two ways
 # (bench/peer_cycles_render.py): with the Ambient Occlusion shader node, N
 # occlusion rays on one camera sample per pixel, the same work umbrex-render
-# does and Cycles' fastest way to this picture (the node's "only local", the
-# same picture for a scene of one object, and a BVH built per render, each a
-# little faster than without); and with its ambient-occlusion pass over N
-# path-tracing samples, for reference.
+# does and Cycles' fastest way to this picture (the node's "only local" is
+# faster, and for a scene of one object the same picture); and with its
+# ambient-occlusion pass over N path-tracing samples, for reference.
 #
 # For each sample count, two seeds each, the runs interleaved over the
 # rounds, it prints for each way of Cycles one row: the probe rays per second

@@ -14,12 +14,9 @@
 #   pass  the ambient-occlusion render pass over SAMPLES path-tracing samples
 #         per pixel, each a camera ray, a shading and one occlusion ray.
 #
-# One Blender process renders every seed in turn, each render timed on its
-# own, after an untimed first render that loads the scene. Cycles builds the
-# BVH again for every render: it traces a little faster on the structure a
-# render builds for itself than on one kept from the last ("persistent
-# data"), and the time of one sample per pixel, which the comparison takes
-# away, holds the build.
+# One Blender process renders every seed in turn, so that the scene is
+# loaded and its BVH built once (in an untimed first render; a BVH built for
+# each render traces no faster); each render is timed on its own.
 #
 #   blender --background --factory-startup --python peer_cycles_render.py -- \
 #       node|pass SCENE.obj EYE TARGET FOV WIDTH HEIGHT SAMPLES DISTANCE THREADS OUT_PREFIX SEED...
@@ -67,7 +64,7 @@ scene.render.threads = threads
 scene.render.resolution_x = width
 scene.render.resolution_y = height
 scene.render.resolution_percentage = 100
-scene.render.use_persistent_data = False
+scene.render.use_persistent_data = True
 
 world = bpy.data.worlds.new("peer")
 world.use_nodes = True
@@ -122,9 +119,9 @@ scene.render.image_settings.color_depth = "32"
 scene.render.image_settings.color_mode = "RGB"
 scene.view_settings.view_transform = "Standard"
 
-# First one sample per pixel, untimed, which loads the scene; then one sample
-# per pixel again, whose time is what a render costs besides its samples;
-# then each seed. The node's samples are its occlusion
+# First one sample per pixel, untimed, which loads the scene and builds its
+# BVH; then one sample per pixel again, whose time is what a render costs
+# besides its samples; then each seed. The node's samples are its occlusion
 # rays, on one camera sample; the pass's are camera samples.
 renders = [("warm-up", 1, 0), ("cycles", 1, 0)] + [("cycles", samples, seed) for seed in seeds]
 for label, count, seed in renders:
