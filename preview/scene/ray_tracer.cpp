@@ -7,15 +7,16 @@
 
 namespace {
 
-std::string device_error(RTCDevice device)
+// Embree forgets an error once asked for it: ask once, then describe it.
+std::string described(RTCError error)
 {
-    switch (rtcGetDeviceError(device)) {
+    switch (error) {
     case RTC_ERROR_OUT_OF_MEMORY:
         return "out of memory";
     case RTC_ERROR_UNSUPPORTED_CPU:
         return "this processor is not supported";
     default:
-        return "error " + std::to_string(static_cast<int>(rtcGetDeviceError(device)));
+        return "error " + std::to_string(static_cast<int>(error));
     }
 }
 
@@ -61,7 +62,7 @@ RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
 {
     device_ = rtcNewDevice(nullptr);
     if (!device_)
-        throw RayTracerError("cannot start the ray tracer: " + device_error(nullptr));
+        throw RayTracerError("cannot start the ray tracer: " + described(rtcGetDeviceError(nullptr)));
 
     RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
     auto *vertices = static_cast<float *>(rtcSetNewGeometryBuffer(
@@ -84,10 +85,10 @@ RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
         yes_no_scene_ = build_scene(device_, geometry, RTC_SCENE_FLAG_NONE, RTC_BUILD_QUALITY_MEDIUM);
     }
     rtcReleaseGeometry(geometry);
-    if (!scene_ || !yes_no_scene_ || rtcGetDeviceError(device_) != RTC_ERROR_NONE) {
-        const std::string why = device_error(device_);
+    const RTCError error = rtcGetDeviceError(device_);
+    if (!scene_ || !yes_no_scene_ || error != RTC_ERROR_NONE) {
         release();
-        throw RayTracerError("cannot hold the scene: " + why);
+        throw RayTracerError("cannot hold the scene: " + described(error));
     }
 }
 

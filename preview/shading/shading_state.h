@@ -21,8 +21,9 @@ struct ProbeRay {
     Vec3 origin, direction;
     float reach;  // in multiples of the direction's length
     std::uint32_t skip;  // the triangle it starts on
-    bool yes_no;         // an occlusion query: is a hit at `within` or nearer,
-    float length, within;  // its distance Embree's multiples times `length`?
+    bool yes_no;         // an occlusion query for a hit at `within` or nearer,
+    float length;        // its distance Embree's multiples times this
+    float within;
 };
 
 // What every shading call of a frame shares, read-only.
