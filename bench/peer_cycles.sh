@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # umbrex-render against Blender's Cycles, back to back on this machine: both
 # render a pure ambient-occlusion picture of the same generated scene, with
-# the same camera, cosine-distributed rays and a 1-unit cut-off (Cycles' AO
-# pass; umbrex-render with spread 90 and a falloff from 0.999 to 1 unit, a
-# cut-off all but sharp whose probes reach no farther than 1 unit). For each
-# sample count, two seeds each, the runs interleaved over the rounds, it
-# prints the probe rays per second (the same rays, counted by umbrex-render,
-# over each renderer's time for its samples: its fastest render less its
-# fastest render of one sample per pixel, scaled to the count, which leaves
-# out loading, BVH building, camera rays and writing the image), the
-# per-image noise from the two seeds (bench/image_noise), the mean difference
-# of the two renderers' pictures, and the time each needs for the same noise
-# (its time scaled by the square of its noise over Cycles').
+# the same camera, cosine-distributed rays and a hard 1-unit cut-off
+# (umbrex-render with spread 90 and falloff_start = falloff_stop = 1, so that
+# every probe is a yes/no question). Cycles renders it two ways
+# (bench/peer_cycles_render.py): with the Ambient Occlusion shader node, N
+# occlusion rays on one camera sample per pixel, the same work umbrex-render
+# does and Cycles' fastest way to this picture (the node's "only local" is
+# faster, and for a scene of one object the same picture); and with its
+# ambient-occlusion pass over N path-tracing samples, for reference.
+#
+# For each sample count, two seeds each, the runs interleaved over the
+# rounds, it prints for each way of Cycles one row: the probe rays per second
+# (the same rays, counted by umbrex-render, over each renderer's own time for
+# its samples: its fastest render less its fastest render of one sample per
+# pixel, scaled to the count, which leaves out loading, BVH building, camera
+# rays and writing the image), the per-image noise from the two seeds
+# (bench/image_noise), the mean difference of the two renderers' pictures,
+# and the time each needs for Cycles' noise (umbrex-render's time scaled by
+# the square of its noise over Cycles'). Then every run's times, and the
+# machine's load before and after.
 #
 #   bash bench/peer_cycles.sh [TRIANGLES...]     default: 100000 1000000
+#   ROUNDS=3 SAMPLES="16 64" THREADS=2 WIDTH=640 HEIGHT=360 bash bench/peer_cycles.sh 100000
 #
 # Installs Blender from Debian when missing. Not part of CI: slow, and the
 # figures are for docs/PERFORMANCE.md.
@@ -21,17 +30,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages blender cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev \
-  libcli11-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
+  libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
 
 cmake -S . -B build -DBUILD_TESTING=ON > /dev/null
 cmake --build build -j"$(nproc)" --target umbrex-render render_throughput_bench image_noise > /dev/null
 
-width=${WIDTH:-640} height=${HEIGHT:-360} threads=${THREADS:-$(nproc)} rounds=${ROUNDS:-2}
+width=${WIDTH:-640} height=${HEIGHT:-360} threads=${THREADS:-$(nproc)} rounds=${ROUNDS:-3}
 sample_counts=(${SAMPLES:-16 64})
 scenes=("$@")
 ((${#scenes[@]})) || scenes=(100000 1000000)
+cut_off=1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+runs=$work/runs.md
 
 # The camera umbrex-render frames a scene with (40 degrees, from the front
 # right and above), worked out from the OBJ's bounds and given to both.
@@ -57,53 +68,90 @@ camera_of() {
     }' "$1"
 }
 
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (b < a ? b : a) }'; }
+noise_of() { build/bench/image_noise "$1" "$2" | awk '{ print $4 }'; }
+difference_of() { build/bench/image_noise "$1" "$2" | awk '{ print $10 }'; }
+
+# One renderer's runs of a round, for the record: "renderer 1-sample seed-1 seed-2" in seconds.
+record_run() { echo "| $triangles | $samples | $round | $1 | $2 | $3 | $4 |" >> "$runs"; }
+
+# Cycles one way (node or pass) for a round: updates the fastest times of
+# that way and records the run.
+cycles_round() {
+  local way=$1 base=1e30 times=()
+  while read -r _ _ _ _ seed _ seconds; do
+    if ((seed)); then
+      times+=("$seconds")
+      best[$way]=$(smaller "${best[$way]}" "$seconds")
+    else
+      base=$seconds
+      one[$way]=$(smaller "${one[$way]}" "$seconds")
+    fi
+  done < <(blender --background --factory-startup --python bench/peer_cycles_render.py -- "$way" "$obj" "$eye" \
+             "$target" "$fov" "$width" "$height" "$samples" "$cut_off" "$threads" "$work/$way" 1 2 2> /dev/null |
+           grep '^cycles samples ')
+  record_run "Cycles, AO $way" "$base" "${times[0]}" "${times[1]}"
+}
+
 echo "Machine: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -1), $(nproc) cores; ${width}x${height}," \
      "$threads threads each, fastest of $rounds interleaved rounds; $(blender --version 2>/dev/null | head -1)"
+echo "Load before: $(uptime)"
 echo
-echo "| triangles | samples | probe rays | umbrex-render (M rays/s) | Cycles (M rays/s) | umbrex / Cycles |" \
-     "noise, umbrex-render | noise, Cycles | mean difference | time for Cycles' noise: umbrex-render (s) | Cycles (s) |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| triangles | samples | Cycles' way | probe rays | umbrex-render (M rays/s) | Cycles (M rays/s) |" \
+     "umbrex / Cycles | noise, umbrex-render | noise, Cycles | mean difference | time for Cycles' noise:" \
+     "umbrex-render (s) | Cycles (s) |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| triangles | samples | round | renderer | 1 sample per pixel (s) | seed 1 (s) | seed 2 (s) |" > "$runs"
+echo "|---|---|---|---|---|---|---|" >> "$runs"
 for triangles in "${scenes[@]}"; do
   obj=$work/scene-$triangles.obj
   build/bench/render_throughput_bench --write-scene "$triangles" "$obj"
   read -r eye target fov < <(camera_of "$obj")
   for samples in "${sample_counts[@]}"; do
-    best_u=1e30 best_c=1e30 base_u=1e30 base_c=1e30 rays=0
-    for ((round = 0; round < rounds; ++round)); do
+    declare -A best=([umbrex]=1e30 [node]=1e30 [pass]=1e30) one=([umbrex]=1e30 [node]=1e30 [pass]=1e30)
+    rays=0
+    for ((round = 1; round <= rounds; ++round)); do
+      times=()
       for seed in 0 1 2; do  # seed 0 with one sample: the render's cost besides its samples
         count=$samples
         ((seed)) || count=1
         line=$(build/umbrex-render --scene "$obj" --camera "$eye:$target:$fov" --width "$width" --height "$height" \
-          --threads "$threads" --seed "$seed" --set samples="$count" --set falloff_start=0.999 \
-          --set falloff_stop=1 --output "$work/umbrex-$seed.exr")
-        seconds=$(sed -n 's/.* probe rays, \([0-9.]*\) s,.*/\1/p' <<< "$line")
+          --threads "$threads" --seed "$seed" --set samples="$count" --set falloff_start=$cut_off \
+          --set falloff_stop=$cut_off --output "$work/umbrex-$seed.exr")
+        # Its render time from its rate, which carries more digits than its seconds.
+        read -r traced seconds < <(sed -n 's/.* samples, \([0-9]*\) probe rays, .* s, \([0-9.]*\) million.*/\1 \2/p' <<< "$line" |
+                                   awk '{ printf "%d %.5f\n", $1, $1 / ($2 * 1e6) }')
+        times+=("$seconds")
         if ((seed)); then
-          rays=$(sed -n 's/.* samples, \([0-9]*\) probe rays.*/\1/p' <<< "$line")
-          best_u=$(awk -v a="$best_u" -v b="$seconds" 'BEGIN { print (b < a ? b : a) }')
+          rays=$traced
+          best[umbrex]=$(smaller "${best[umbrex]}" "$seconds")
         else
-          base_u=$(awk -v a="$base_u" -v b="$seconds" 'BEGIN { print (b < a ? b : a) }')
+          one[umbrex]=$(smaller "${one[umbrex]}" "$seconds")
         fi
       done
-      while read -r _ _ count _ seed _ seconds; do
-        if ((seed)); then
-          best_c=$(awk -v a="$best_c" -v b="$seconds" 'BEGIN { print (b < a ? b : a) }')
-        else
-          base_c=$(awk -v a="$base_c" -v b="$seconds" 'BEGIN { print (b < a ? b : a) }')
-        fi
-      done < <(blender --background --factory-startup --python bench/peer_cycles_render.py -- "$obj" "$eye" \
-                 "$target" "$fov" "$width" "$height" "$samples" 1 "$threads" "$work/cycles" 1 2 2> /dev/null |
-               grep '^cycles samples ')
+      record_run umbrex-render "${times[@]}"
+      cycles_round node
+      cycles_round pass
     done
     # The time of the samples alone: a render's less that of one sample per
     # pixel, scaled to the whole count.
-    sampling_u=$(awk -v t="$best_u" -v b="$base_u" -v n="$samples" 'BEGIN { print (t - b) * n / (n - 1) }')
-    sampling_c=$(awk -v t="$best_c" -v b="$base_c" -v n="$samples" 'BEGIN { print (t - b) * n / (n - 1) }')
-    read -r _ _ _ noise_u _ _ _ _ _ _ < <(build/bench/image_noise "$work/umbrex-1.exr" "$work/umbrex-2.exr")
-    read -r _ _ _ noise_c _ _ _ _ _ _ < <(build/bench/image_noise "$work/cycles-1.exr" "$work/cycles-2.exr")
-    read -r _ _ _ _ _ _ _ _ _ difference _ < <(build/bench/image_noise "$work/umbrex-1.exr" "$work/cycles-1.exr")
-    awk -v t="$triangles" -v n="$samples" -v r="$rays" -v u="$sampling_u" -v c="$sampling_c" -v nu="$noise_u" \
-        -v nc="$noise_c" -v d="$difference" 'BEGIN {
-      printf "| %d | %d | %d | %.2f | %.2f | %.2f | %.4f | %.4f | %+.4f | %.3f | %.3f |\n", t, n, r, r / u / 1e6,
-             r / c / 1e6, c / u, nu, nc, d, u * (nu / nc) ^ 2, c }'
+    declare -A sampling
+    for way in umbrex node pass; do
+      sampling[$way]=$(awk -v t="${best[$way]}" -v b="${one[$way]}" -v n="$samples" 'BEGIN { print (t - b) * n / (n - 1) }')
+    done
+    noise_u=$(noise_of "$work/umbrex-1.exr" "$work/umbrex-2.exr")
+    for way in node pass; do
+      awk -v t="$triangles" -v n="$samples" -v w="AO $way" -v r="$rays" -v u="${sampling[umbrex]}" \
+          -v c="${sampling[$way]}" -v nu="$noise_u" -v nc="$(noise_of "$work/$way-1.exr" "$work/$way-2.exr")" \
+          -v d="$(difference_of "$work/umbrex-1.exr" "$work/$way-1.exr")" 'BEGIN {
+        printf "| %d | %d | %s | %d | %.2f | %.2f | %.2f | %.4f | %.4f | %+.4f | %.3f | %.3f |\n", t, n, w, r,
+               r / u / 1e6, r / c / 1e6, c / u, nu, nc, d, u * (nu / nc) ^ 2, c }'
+    done
   done
 done
+echo
+echo "Every run (each renderer's own render time; the fastest of each column above is the one used):"
+echo
+cat "$runs"
+echo
+echo "Load after: $(uptime)"

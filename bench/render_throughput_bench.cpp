@@ -5,6 +5,8 @@
 //
 //   render_throughput_bench           the full run
 //   render_throughput_bench --smoke   tiny sizes, to show it runs
+//   render_throughput_bench --structures
+//       only the table of the structures probes can be traced on
 //   render_throughput_bench --write-scene TRIANGLES FILE.obj
 //       writes the generated scene of about that many triangles, for
 //       profiling umbrex-render on it and for the peer comparison
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +48,7 @@ struct Sizes {
     int width, height;
     std::size_t big_scene;
     std::vector<std::size_t> scale_scenes;
+    std::vector<std::size_t> structure_scenes;
     int repeats;
 };
 
@@ -62,15 +66,19 @@ double process_cpu_seconds()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Renders one frame with the defaults of the declaration.
+// Renders one frame with the defaults of the declaration, or a look's
+// parameters ("name=value") over them.
 struct Renderer {
     const LoadedShader &shader;
     const ShaderDeclaration &declaration;
 
     FrameStatistics render(const RayTracer &tracer, const Camera &camera, int width, int height, int threads,
-                           std::vector<std::vector<ProbeRay>> *probe_logs) const
+                           std::vector<std::vector<ProbeRay>> *probe_logs,
+                           const std::vector<std::string> &look = {}) const
     {
         ParameterRecord record(declaration);
+        for (const std::string &assignment : look)
+            record.set(assignment);
         const Environment environment = Environment::sky();
         const FrameScene frame = make_frame_scene(tracer, environment, record, {}, UpAxis::y);
         miShaderRecord shader_record{record.ghost_offs()};
@@ -85,13 +93,20 @@ struct Renderer {
     }
 };
 
-// Embree alone on the recorded rays: rtcIntersect1 in a tight loop, the
-// queries set up beforehand, the rays split among the threads; with the
-// start-triangle filter when the scene has its flag. Chained, each probe
-// starts only once the previous one's result is in, as in a render, instead
-// of overlapping with it.
-double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int threads, bool skip_start,
-                      double *cpu_seconds = nullptr, bool chained = false)
+// How the recorded probes are traced again.
+enum class Replay {
+    as_traced,  // as umbrex-render traced them
+    nearest,    // yes/no probes as nearest-hit queries to no stop, as before they were told apart
+};
+
+// Embree alone on the recorded rays, in a tight loop, the queries set up
+// beforehand, the rays split among the threads, with the start-triangle
+// filter: rtcIntersect1 for nearest-hit probes, rtcOccluded1 for yes/no ones
+// (each on its structure).
+// Chained, each probe starts only once the previous one's result is in, as
+// in a render, instead of overlapping with it.
+double embree_seconds(RTCScene scene, RTCScene yes_no_scene, const std::vector<ProbeRay> &rays, int threads,
+                      double *cpu_seconds = nullptr, bool chained = false, Replay replay = Replay::as_traced)
 {
     std::vector<RTCRayHit> queries(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i) {
@@ -103,7 +118,7 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
         q.ray.dir_x = rays[i].direction.x;
         q.ray.dir_y = rays[i].direction.y;
         q.ray.dir_z = rays[i].direction.z;
-        q.ray.tfar = rays[i].reach;
+        q.ray.tfar = rays[i].yes_no && replay == Replay::nearest ? infinite_reach : rays[i].reach;
         q.ray.mask = 0xFFFFFFFFu;
         q.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     }
@@ -112,17 +127,31 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
-            ProbeContext probe;
-            rtcInitIntersectContext(&probe.context);
-            if (skip_start)
-                probe.context.filter = skip_start_triangle;
+            ProbeContext nearest{}, yes_no{};
+            rtcInitIntersectContext(&nearest.context);
+            nearest.context.filter = skip_start_triangle;
+            rtcInitIntersectContext(&yes_no.context);
+            yes_no.context.filter = skip_start_triangle_and_beyond;
             const std::size_t begin = queries.size() * t / threads, end = queries.size() * (t + 1) / threads;
             std::size_t wait = 0;
             for (std::size_t i = begin; i < end; ++i) {
-                probe.skip = rays[i + wait].skip;
-                rtcIntersect1(scene, &probe.context, &queries[i + wait]);
-                if (chained)
-                    wait = zero_after(queries[i + wait].hit.geomID);
+                const ProbeRay &ray = rays[i + wait];
+                RTCRayHit &query = queries[i + wait];
+                if (ray.yes_no && replay == Replay::as_traced) {
+                    yes_no.skip = ray.skip;
+                    yes_no.length = ray.length;
+                    yes_no.within = ray.within;
+                    rtcOccluded1(yes_no_scene, &yes_no.context, &query.ray);
+                    std::uint32_t answer;
+                    std::memcpy(&answer, &query.ray.tfar, sizeof answer);
+                    if (chained)
+                        wait = zero_after(answer);
+                } else {
+                    nearest.skip = ray.skip;
+                    rtcIntersect1(ray.yes_no ? yes_no_scene : scene, &nearest.context, &query);
+                    if (chained)
+                        wait = zero_after(query.hit.geomID);
+                }
             }
         });
     }
@@ -136,17 +165,33 @@ double embree_seconds(RTCScene scene, const std::vector<ProbeRay> &rays, int thr
 double embree_seconds(const RayTracer &tracer, const std::vector<ProbeRay> &rays, int threads,
                       double *cpu_seconds = nullptr, bool chained = false)
 {
-    return embree_seconds(tracer.scene(), rays, threads, true, cpu_seconds, chained);
+    return embree_seconds(tracer.scene(), tracer.yes_no_scene(), rays, threads, cpu_seconds, chained);
 }
 
-// The mesh in an Embree scene of its own, built with the given flags.
+// Bytes Embree holds on a device, as its memory monitor counts them.
+std::atomic<long long> embree_bytes{0};
+
+bool count_embree_bytes(void *, ssize_t bytes, bool)
+{
+    embree_bytes += bytes;
+    return true;
+}
+
+// The mesh in an Embree scene of its own, built with the given flags and
+// quality, over the mesh's own buffers; how long the build took and how much
+// memory it holds.
 class FlaggedScene {
 public:
-    FlaggedScene(const Mesh &mesh, RTCSceneFlags flags) : device_(rtcNewDevice(nullptr)), scene_(rtcNewScene(device_))
+    FlaggedScene(const Mesh &mesh, RTCSceneFlags flags, RTCBuildQuality quality)
+        : device_(rtcNewDevice(nullptr)), scene_(rtcNewScene(device_))
     {
-        rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
-        rtcSetSceneFlags(scene_, flags);
+        rtcSetDeviceMemoryMonitorFunction(device_, count_embree_bytes, nullptr);
+        const long long bytes_before = embree_bytes;
+        const auto start = std::chrono::steady_clock::now();
+        rtcSetSceneBuildQuality(scene_, quality);
+        rtcSetSceneFlags(scene_, flags | RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
+        rtcSetGeometryBuildQuality(geometry, quality);
         rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh.positions.data(), 0,
                                    sizeof(Vec3), mesh.positions.size());
         rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh.triangles.data(), 0,
@@ -155,6 +200,8 @@ public:
         rtcAttachGeometry(scene_, geometry);
         rtcReleaseGeometry(geometry);
         rtcCommitScene(scene_);
+        build_seconds_ = seconds_since(start);
+        bytes_ = embree_bytes - bytes_before;
     }
     ~FlaggedScene()
     {
@@ -162,10 +209,14 @@ public:
         rtcReleaseDevice(device_);
     }
     RTCScene scene() const { return scene_; }
+    double build_seconds() const { return build_seconds_; }
+    long long bytes() const { return bytes_; }
 
 private:
     RTCDevice device_;
     RTCScene scene_;
+    double build_seconds_;
+    long long bytes_;
 };
 
 struct Throughput {
@@ -197,15 +248,16 @@ double camera_ray_seconds(const RayTracer &tracer, const Camera &camera, int wid
 }
 
 Throughput measure(const Renderer &renderer, const RayTracer &tracer, const Camera &camera, const Sizes &sizes,
-                   int threads)
+                   int threads, const std::vector<std::string> &look)
 {
     Throughput best{0, 0.0, 0.0, 1e30, 1e30, 1e30, 1e30};
     for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
         std::vector<std::vector<ProbeRay>> logs;
         const double cpu_start = process_cpu_seconds();
-        const FrameStatistics frame = renderer.render(tracer, camera, sizes.width, sizes.height, threads, nullptr);
+        const FrameStatistics frame =
+            renderer.render(tracer, camera, sizes.width, sizes.height, threads, nullptr, look);
         const double render_cpu = process_cpu_seconds() - cpu_start;
-        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
+        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs, look);
         double embree_cpu = 0.0;
         const double embree = embree_seconds(tracer, logs[0], threads, &embree_cpu);
         best.rays = frame.probe_rays;
@@ -272,8 +324,9 @@ struct LimitRow {
 void limit_table(const std::vector<LimitRow> &rows, ShaderTimes shader, const Sizes &sizes)
 {
     std::printf("## The limit (%dx%d; CPU ns per probe, all threads; Embree alone on the same probes, plus the "
-                "shader's %.1f ns per sample from shader_overhead_bench --per-sample colour 32; serial: both "
-                "chained, the shader's %.1f ns from the same with chained; camera rays: Embree alone on the "
+                "shader's %.1f ns per sample from shader_overhead_bench --per-sample colour 32, whose falloff "
+                "makes some samples partial: a little more than a cut-off's open or closed ones cost; serial: "
+                "both chained, the shader's %.1f ns from the same with chained; camera rays: Embree alone on the "
                 "frame's camera rays, per probe)\n\n",
                 sizes.width, sizes.height, shader.alone, shader.chained);
     std::printf("| scene | threads | Embree | limit | render | limit / render | Embree, chained | serial limit | "
@@ -311,56 +364,94 @@ void throughput_table(const Renderer &renderer, const Sizes &sizes)
     Case cases[] = {{"default scene", make_default_scene(), true},
                     {"generated OBJ", load_obj(obj).mesh, false}};
     std::filesystem::remove(obj);
+    // The defaults, whose probes want their hit's distance, and a hard
+    // 1-unit cut-off, whose probes are yes/no questions.
+    const struct {
+        const char *name;
+        std::vector<std::string> look;
+    } looks[] = {{"", {}}, {", 1-unit cut-off", {"falloff_start=1", "falloff_stop=1"}}};
     for (const Case &c : cases) {
         const RayTracer tracer(c.mesh);
         const Camera camera = c.default_camera ? default_scene_camera()
                                                : framing_camera(c.mesh, float(sizes.width) / sizes.height, UpAxis::y);
-        const Throughput one = measure(renderer, tracer, camera, sizes, 1);
-        const Throughput many = measure(renderer, tracer, camera, sizes, all);
-        const std::string named = c.name + " (" + std::to_string(c.mesh.triangles.size()) + " triangles)";
-        limits.push_back({named, 1, one});
-        limits.push_back({named, all, many});
-        std::printf("| %s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
-                    c.mesh.triangles.size(), static_cast<unsigned long long>(one.rays), one.render_rate / 1e6,
-                    one.embree_rate / 1e6, one.render_rate / one.embree_rate, many.render_rate / 1e6,
-                    many.embree_rate / 1e6, many.render_rate / many.embree_rate,
-                    many.render_rate / one.render_rate);
+        for (const auto &look : looks) {
+            const Throughput one = measure(renderer, tracer, camera, sizes, 1, look.look);
+            const Throughput many = measure(renderer, tracer, camera, sizes, all, look.look);
+            const std::string named =
+                c.name + " (" + std::to_string(c.mesh.triangles.size()) + " triangles)" + look.name;
+            limits.push_back({named, 1, one});
+            limits.push_back({named, all, many});
+            std::printf("| %s%s | %zu | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", c.name.c_str(),
+                        look.name, c.mesh.triangles.size(), static_cast<unsigned long long>(one.rays),
+                        one.render_rate / 1e6, one.embree_rate / 1e6, one.render_rate / one.embree_rate,
+                        many.render_rate / 1e6, many.embree_rate / 1e6, many.render_rate / many.embree_rate,
+                        many.render_rate / one.render_rate);
+        }
     }
     std::printf("\n");
     shader.keep_faster(ShaderTimes::measured());
     limit_table(limits, shader, sizes);
 }
 
-// What watertight tracing and passing through the start triangle cost:
-// Embree alone on the probes of one frame, the scene built three ways.
-void tracing_table(const Renderer &renderer, const Sizes &sizes)
+// The structure probes are traced on: Embree alone on the probes of one
+// frame, the scene built robust (watertight) or plain, at high quality
+// (spatial splits) or medium; the default look's probes, nearest-hit queries,
+// and a hard 1-unit cut-off's, yes/no occlusion queries and, as before they
+// were told apart, nearest-hit queries to no stop. With the build's time on
+// all threads and the memory Embree holds for it (the vertices and indices
+// are the mesh's own, shared).
+void structure_table(const Renderer &renderer, const Sizes &sizes)
 {
-    std::printf("## Watertight tracing (Embree alone on one frame's probes, one thread, fastest of %d)\n\n",
-                sizes.repeats);
-    std::printf("| scene | probe rays | plain build (ns per probe) | robust build | robust, skipping the start "
-                "triangle | robust / plain | robust and skip / plain |\n");
+    std::printf("## Probe structures (Embree alone on one frame's probes, one thread, ns per probe, fastest of %d; "
+                "build on %u threads)\n\n",
+                sizes.repeats, std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("| scene | structure | build (s) | memory (MiB) | default look, nearest hit | 1-unit cut-off, "
+                "yes/no | 1-unit cut-off, nearest hit to no stop |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
-    const Mesh meshes[] = {make_default_scene(), make_bench_scene(sizes.big_scene)};
-    const char *names[] = {"default scene", "generated, 1 million triangles"};
-    for (int m = 0; m < 2; ++m) {
-        const Mesh &mesh = meshes[m];
-        const RayTracer tracer(mesh);
-        const Camera camera = m == 0 ? default_scene_camera()
-                                     : framing_camera(mesh, float(sizes.width) / sizes.height, UpAxis::y);
-        std::vector<std::vector<ProbeRay>> logs;
-        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &logs);
-        const std::vector<ProbeRay> &rays = logs[0];
-        const FlaggedScene plain(mesh, RTC_SCENE_FLAG_NONE);
-        const FlaggedScene robust(mesh, RTC_SCENE_FLAG_ROBUST);
-        double best[3] = {1e30, 1e30, 1e30};
-        for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
-            best[0] = std::min(best[0], embree_seconds(plain.scene(), rays, 1, false));
-            best[1] = std::min(best[1], embree_seconds(robust.scene(), rays, 1, false));
-            best[2] = std::min(best[2], embree_seconds(tracer, rays, 1));
+    const std::vector<std::string> hard_cut_off = {"falloff_start=1", "falloff_stop=1"};
+    struct Structure {
+        const char *name;
+        RTCSceneFlags flags;
+        RTCBuildQuality quality;
+    };
+    const Structure structures[] = {{"robust, high", RTC_SCENE_FLAG_ROBUST, RTC_BUILD_QUALITY_HIGH},
+                                    {"plain, high", RTC_SCENE_FLAG_NONE, RTC_BUILD_QUALITY_HIGH},
+                                    {"robust, medium", RTC_SCENE_FLAG_ROBUST, RTC_BUILD_QUALITY_MEDIUM},
+                                    {"plain, medium", RTC_SCENE_FLAG_NONE, RTC_BUILD_QUALITY_MEDIUM}};
+    struct Case {
+        std::string name;
+        Mesh mesh;
+        bool default_camera;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"default scene", make_default_scene(), true});
+    for (std::size_t triangles : sizes.structure_scenes)
+        cases.push_back({"generated", make_bench_scene(triangles), false});
+    for (const Case &c : cases) {
+        const RayTracer tracer(c.mesh);
+        const Camera camera = c.default_camera ? default_scene_camera()
+                                               : framing_camera(c.mesh, float(sizes.width) / sizes.height, UpAxis::y);
+        std::vector<std::vector<ProbeRay>> look, cut_off;
+        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &look);
+        renderer.render(tracer, camera, sizes.width, sizes.height, 1, &cut_off, hard_cut_off);
+        for (const Structure &structure : structures) {
+            double build = 1e30, best[3] = {1e30, 1e30, 1e30};
+            long long bytes = 0;
+            for (int repeat = 0; repeat < sizes.repeats; ++repeat) {
+                const FlaggedScene scene(c.mesh, structure.flags, structure.quality);
+                build = std::min(build, scene.build_seconds());
+                bytes = scene.bytes();
+                const RTCScene s = scene.scene();
+                best[0] = std::min(best[0], embree_seconds(s, s, look[0], 1) / look[0].size());
+                best[1] = std::min(best[1], embree_seconds(s, s, cut_off[0], 1) / cut_off[0].size());
+                best[2] = std::min(best[2], embree_seconds(s, s, cut_off[0], 1, nullptr, false, Replay::nearest) /
+                                                cut_off[0].size());
+            }
+            std::printf("| %s (%zu triangles) | %s | %.3f | %.1f | %.1f | %.1f | %.1f |\n", c.name.c_str(),
+                        c.mesh.triangles.size(), structure.name, build, bytes / 1048576.0, best[0] * 1e9,
+                        best[1] * 1e9, best[2] * 1e9);
+            std::fflush(stdout);
         }
-        const double per = 1e9 / static_cast<double>(rays.size());
-        std::printf("| %s | %zu | %.1f | %.1f | %.1f | %.2f | %.2f |\n", names[m], rays.size(), best[0] * per,
-                    best[1] * per, best[2] * per, best[1] / best[0], best[2] / best[0]);
     }
     std::printf("\n");
 }
@@ -442,19 +533,22 @@ int main(int argc, char **argv)
         return 0;
     }
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
-    const Sizes sizes = smoke ? Sizes{32, 18, 5000, {2000, 5000}, 1}
-                              : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, 5};
+    const bool structures_only = argc > 1 && std::strcmp(argv[1], "--structures") == 0;
+    const Sizes sizes = smoke ? Sizes{32, 18, 5000, {2000, 5000}, {5000}, 1}
+                              : Sizes{480, 270, 1000000, {10000, 100000, 1000000}, {100000, 1000000}, 5};
     try {
         const ShaderDeclaration declaration = read_shader_declaration(UMBREX_DECLARATION);
         const LoadedShader shader = load_shader(UMBREX_LIBRARY, declaration);
         const Renderer renderer{shader, declaration};
         std::printf("Machine: %s. The shader's defaults (32 samples); rates are the best of %d runs.\n\n",
                     machine_description().c_str(), sizes.repeats);
-        // The scale runs first, while this process is small: each runs in a
-        // child that starts as a copy of it.
-        scale_table(renderer, sizes);
-        throughput_table(renderer, sizes);
-        tracing_table(renderer, sizes);
+        if (!structures_only) {
+            // The scale runs first, while this process is small: each runs
+            // in a child that starts as a copy of it.
+            scale_table(renderer, sizes);
+            throughput_table(renderer, sizes);
+        }
+        structure_table(renderer, sizes);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "render_throughput_bench: %s\n", error.what());
         return 1;

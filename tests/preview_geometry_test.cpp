@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <random>
 
 #include "preview/bake/texel_padding.h"
 #include "preview/bake/uv_layout.h"
 #include "preview/scene/polygon_triangulation.h"
+#include "preview/scene/ray_tracer.h"
 #include "preview/scene/scene_import.h"
 #include "preview/shading/surface_normals.h"
 
@@ -80,6 +83,40 @@ TEST(SurfaceNormals, NormalsFaceTheViewerAndStayOnTheSurfacesSide)
     n = facing_normals({0.0f, 0.0f, 1.0f}, {0.6f, 0.0f, 0.8f}, down);
     EXPECT_FLOAT_EQ(n.shading.x, 0.6f);
     EXPECT_FLOAT_EQ(n.shading.z, 0.8f);
+}
+
+// A yes/no probe answers yes exactly when the nearest hit's distance, as a
+// nearest-hit probe reports it (Embree's multiples times the direction's
+// length, in single precision), is at most the distance asked about: yes at
+// that distance itself, no one step of the float below it, for directions of
+// any length, on the structure built for them. Both pass through the ground
+// triangle they start just under.
+TEST(ProbeTracer, YesNoProbesAnswerAsTheNearestHitClassifies)
+{
+    Mesh scene;
+    scene.positions = {{-50.0f, 0.0f, -50.0f}, {50.0f, 0.0f, -50.0f}, {0.0f, 0.0f, 50.0f}};
+    scene.triangles = {{0, 2, 1}};
+    scene.corner_normals = {{Vec3{0, 1, 0}, Vec3{0, 1, 0}, Vec3{0, 1, 0}}};
+    scene.append(make_sphere({0.0f, 3.0f, 0.0f}, 2.0f, 48, 24));
+    const RayTracer tracer(scene);
+    ProbeTracer probes(tracer);
+    probes.start_on(0);
+    probes.nearest_on_yes_no_structure(true);
+
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> across(-0.4f, 0.4f), length_of(0.25f, 4.0f);
+    for (int i = 0; i < 2000; ++i) {
+        const Vec3 origin = {across(random), -1e-4f, across(random)};
+        const Vec3 d = normalized(Vec3{across(random), 1.0f, across(random)}) * length_of(random);
+        const float l = length(d), inverse_length = 1.0f / l;
+
+        float multiples = 0.0f;
+        ASSERT_TRUE(probes.hit_distance(origin, d, std::numeric_limits<float>::infinity(), multiples));
+        const float t = multiples * l;
+        const float below = std::nextafter(t, 0.0f);
+        EXPECT_TRUE(probes.hit_within(origin, d, ProbeTracer::yes_no_reach(t, inverse_length), l, t)) << i;
+        EXPECT_FALSE(probes.hit_within(origin, d, ProbeTracer::yes_no_reach(below, inverse_length), l, below)) << i;
+    }
 }
 
 // The triangle (0,0,0) (1,0,0) (0,1,0), wound toward +Z, with the given

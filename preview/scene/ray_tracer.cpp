@@ -7,15 +7,16 @@
 
 namespace {
 
-std::string device_error(RTCDevice device)
+// Embree forgets an error once asked for it: ask once, then describe it.
+std::string described(RTCError error)
 {
-    switch (rtcGetDeviceError(device)) {
+    switch (error) {
     case RTC_ERROR_OUT_OF_MEMORY:
         return "out of memory";
     case RTC_ERROR_UNSUPPORTED_CPU:
         return "this processor is not supported";
     default:
-        return "error " + std::to_string(static_cast<int>(rtcGetDeviceError(device)));
+        return "error " + std::to_string(static_cast<int>(error));
     }
 }
 
@@ -30,15 +31,39 @@ void skip_start_triangle(const RTCFilterFunctionNArguments *arguments)
     }
 }
 
+void skip_start_triangle_and_beyond(const RTCFilterFunctionNArguments *arguments)
+{
+    const auto *probe = reinterpret_cast<const ProbeContext *>(arguments->context);
+    for (unsigned i = 0; i < arguments->N; ++i) {
+        const float distance = RTCRayN_tfar(arguments->ray, arguments->N, i) * probe->length;
+        if (RTCHitN_primID(arguments->hit, arguments->N, i) == probe->skip || !(distance <= probe->within))
+            arguments->valid[i] = 0;
+    }
+}
+
+namespace {
+
+// A structure over the geometry, which it shares with any other.
+RTCScene build_scene(RTCDevice device, RTCGeometry geometry, RTCSceneFlags flags, RTCBuildQuality quality)
+{
+    RTCScene scene = rtcNewScene(device);
+    if (!scene)
+        return nullptr;
+    rtcSetSceneBuildQuality(scene, quality);
+    rtcSetSceneFlags(scene, flags | RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
+    rtcAttachGeometry(scene, geometry);
+    rtcCommitScene(scene);
+    return scene;
+}
+
+}  // namespace
+
 RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
 {
     device_ = rtcNewDevice(nullptr);
     if (!device_)
-        throw RayTracerError("cannot start the ray tracer: " + device_error(nullptr));
+        throw RayTracerError("cannot start the ray tracer: " + described(rtcGetDeviceError(nullptr)));
 
-    scene_ = rtcNewScene(device_);
-    rtcSetSceneBuildQuality(scene_, RTC_BUILD_QUALITY_HIGH);
-    rtcSetSceneFlags(scene_, RTC_SCENE_FLAG_ROBUST | RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
     RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
     auto *vertices = static_cast<float *>(rtcSetNewGeometryBuffer(
         geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float),
@@ -46,24 +71,38 @@ RayTracer::RayTracer(const Mesh &mesh) : mesh_(mesh)
     auto *indices = static_cast<std::uint32_t *>(rtcSetNewGeometryBuffer(
         geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(std::uint32_t),
         mesh.triangles.size()));
-    if (!vertices || !indices) {
-        rtcReleaseGeometry(geometry);
-        const std::string why = device_error(device_);
-        rtcReleaseScene(scene_);
-        rtcReleaseDevice(device_);
-        throw RayTracerError("cannot hold the scene: " + why);
+    if (vertices && indices) {
+        std::memcpy(vertices, mesh.positions.data(), mesh.positions.size() * sizeof(Vec3));
+        std::memcpy(indices, mesh.triangles.data(), mesh.triangles.size() * 3 * sizeof(std::uint32_t));
+        rtcCommitGeometry(geometry);
+        // Camera rays and the probes that need their hit's distance:
+        // watertight, so that no ray slips through an edge two triangles
+        // share, which a camera ray would show as a speck.
+        scene_ = build_scene(device_, geometry, RTC_SCENE_FLAG_ROBUST, RTC_BUILD_QUALITY_HIGH);
+        // Yes/no probes, on the same vertices and indices: a plain
+        // structure, faster to trace (see docs/PERFORMANCE.md), where a probe
+        // that slips through a crack changes one sample of many.
+        yes_no_scene_ = build_scene(device_, geometry, RTC_SCENE_FLAG_NONE, RTC_BUILD_QUALITY_MEDIUM);
     }
-    std::memcpy(vertices, mesh.positions.data(), mesh.positions.size() * sizeof(Vec3));
-    std::memcpy(indices, mesh.triangles.data(), mesh.triangles.size() * 3 * sizeof(std::uint32_t));
-    rtcCommitGeometry(geometry);
-    rtcAttachGeometry(scene_, geometry);
     rtcReleaseGeometry(geometry);
-    rtcCommitScene(scene_);
+    const RTCError error = rtcGetDeviceError(device_);
+    if (!scene_ || !yes_no_scene_ || error != RTC_ERROR_NONE) {
+        release();
+        throw RayTracerError("cannot hold the scene: " + described(error));
+    }
 }
 
 RayTracer::~RayTracer()
 {
-    rtcReleaseScene(scene_);
+    release();
+}
+
+void RayTracer::release()
+{
+    if (scene_)
+        rtcReleaseScene(scene_);
+    if (yes_no_scene_)
+        rtcReleaseScene(yes_no_scene_);
     rtcReleaseDevice(device_);
 }
 

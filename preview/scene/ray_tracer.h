@@ -1,5 +1,7 @@
-// Rays against the scene, traced with Embree: watertight, so that no ray
-// slips through the edge two triangles share.
+// Rays against the scene, traced with Embree: camera rays and the probes
+// that need their hit's distance on a watertight structure, so that no ray
+// slips through the edge two triangles share; yes/no probes on a plain one
+// over the same vertices.
 #ifndef UMBREX_PREVIEW_RAY_TRACER_H
 #define UMBREX_PREVIEW_RAY_TRACER_H
 
@@ -64,7 +66,8 @@ struct RayTracerError : std::runtime_error {
 
 class RayTracer {
 public:
-    // Builds the acceleration structure over the mesh, which must outlive this.
+    // Builds the acceleration structures over the mesh, which must outlive
+    // this. Throws RayTracerError when Embree cannot.
     explicit RayTracer(const Mesh &mesh);
     ~RayTracer();
     RayTracer(const RayTracer &) = delete;
@@ -77,42 +80,62 @@ public:
     void intersect_bundle(Vec3 origin, const Vec3 *directions, std::size_t count, RayHit *hits) const;
 
     const Mesh &mesh() const { return mesh_; }
-    RTCScene scene() const { return scene_; }
+    RTCScene scene() const { return scene_; }                // watertight
+    RTCScene yes_no_scene() const { return yes_no_scene_; }  // plain, for yes/no probes
 
 private:
+    void release();
+
     const Mesh &mesh_;
     RTCDevice device_ = nullptr;
     RTCScene scene_ = nullptr;
+    RTCScene yes_no_scene_ = nullptr;
 };
 
-// The intersect context of a probe, which names the triangle it starts on.
+// The intersect context of a probe, which names the triangle it starts on,
+// and for a yes/no probe how near a hit must be to count.
 struct ProbeContext {
     RTCIntersectContext context;  // first, so that Embree's pointer leads here
     std::uint32_t skip;
+    float length;  // the direction's: a hit's distance is Embree's multiples times this
+    float within;  // a yes/no probe counts hits at this distance or nearer
 };
 
 // Embree's filter for probes: drops a hit on the triangle the probe starts on.
 void skip_start_triangle(const RTCFilterFunctionNArguments *arguments);
 
-// One thread's probes, each the distance to the nearest hit along a direction
-// from an origin, up to a reach, both in multiples of the direction's length,
-// passing through the triangle the probe starts on. The intersect context
-// and the fields of the query that Embree only reads are set up once; a probe
-// writes its ray (with a zero start and time), its reach and the "no hit
-// yet" mark, and nothing else.
+// Embree's filter for yes/no probes: drops a hit on the start triangle, and
+// one whose distance, worked out as the nearest-hit probe reports it, is
+// beyond `within`.
+void skip_start_triangle_and_beyond(const RTCFilterFunctionNArguments *arguments);
+
+// One thread's probes, passing through the triangle they start on: each
+// either the distance to the nearest hit along a direction from an origin, up
+// to a reach, both in multiples of the direction's length; or, where the
+// answer is yes or no, whether any hit lies within a distance (Embree's
+// occlusion query on the yes/no structure, which stops at the first hit it
+// accepts). The intersect contexts and the fields of the queries that Embree
+// only reads are set up once; a probe writes its ray (with a zero start and
+// time), its reach and the "no hit yet" mark, and nothing else.
 class ProbeTracer {
 public:
-    explicit ProbeTracer(const RayTracer &tracer) : scene_(tracer.scene())
+    explicit ProbeTracer(const RayTracer &tracer)
+        : watertight_(tracer.scene()), yes_no_scene_(tracer.yes_no_scene()), nearest_scene_(watertight_)
     {
-        rtcInitIntersectContext(&probe_.context);
-        probe_.context.filter = skip_start_triangle;
-        probe_.skip = no_triangle;
+        set_up(nearest_, skip_start_triangle);
+        set_up(yes_no_, skip_start_triangle_and_beyond);
         std::memset(&query_, 0, sizeof query_);
         query_.ray.mask = 0xFFFFFFFFu;
         query_.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+        std::memset(&occlusion_, 0, sizeof occlusion_);
+        occlusion_.mask = 0xFFFFFFFFu;
     }
+    // Nearest-hit probes go on the watertight structure; a yes/no probe
+    // asked as a nearest-hit query goes on the yes/no one, where its answer
+    // is the same.
+    void nearest_on_yes_no_structure(bool yes_no) { nearest_scene_ = yes_no ? yes_no_scene_ : watertight_; }
     // The triangle the next probes start on.
-    void start_on(std::uint32_t triangle) { probe_.skip = triangle; }
+    void start_on(std::uint32_t triangle) { nearest_.skip = yes_no_.skip = triangle; }
 
     bool hit_distance(Vec3 origin, Vec3 direction, float reach, float &distance)
     {
@@ -120,14 +143,50 @@ public:
         store_with_zero(&query_.ray.dir_x, direction);
         query_.ray.tfar = reach;
         query_.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-        rtcIntersect1(scene_, &probe_.context, &query_);
+        rtcIntersect1(nearest_scene_, &nearest_.context, &query_);
         if (query_.hit.geomID == RTC_INVALID_GEOMETRY_ID)
             return false;
         distance = query_.ray.tfar;
         return true;
     }
 
+    // Whether a hit lies at `within` or nearer, its distance worked out as
+    // hit_distance's times `length` (the direction's) would be: so the answer
+    // is yes exactly when the nearest hit's distance, so worked out, is at
+    // most `within`. Embree looks up to `reach` (yes_no_reach), a little
+    // beyond, and the filter decides the hits there.
+    bool hit_within(Vec3 origin, Vec3 direction, float reach, float length, float within)
+    {
+        if (!(reach >= 0.0f))  // no distance is negative
+            return false;
+        store_with_zero(&occlusion_.org_x, origin);
+        store_with_zero(&occlusion_.dir_x, direction);
+        occlusion_.tfar = reach;
+        yes_no_.length = length;
+        yes_no_.within = within;
+        rtcOccluded1(yes_no_scene_, &yes_no_.context, &occlusion_);
+        return occlusion_.tfar < 0.0f;  // Embree marks a hit with a negative reach
+    }
+
+    // How far a yes/no probe looks, in multiples of the direction's length:
+    // the relative margin covers the rounding of this product and of
+    // Embree's own comparison; the absolute one, hits at multiples so small
+    // that their distance rounds to zero.
+    static float yes_no_reach(float within, float inverse_length)
+    {
+        return within * inverse_length * (1.0f + 0x1p-10f) + 0x1p-126f;
+    }
+
 private:
+    static void set_up(ProbeContext &probe, RTCFilterFunctionN filter)
+    {
+        rtcInitIntersectContext(&probe.context);
+        probe.context.filter = filter;
+        probe.skip = no_triangle;
+        probe.length = 1.0f;
+        probe.within = 0.0f;
+    }
+
     // Three coordinates and a zero (the ray's start or time) in one store:
     // Embree reads each group of four in one load, which waits far longer for
     // three separate stores than for one.
@@ -141,9 +200,11 @@ private:
 #endif
     }
 
-    RTCScene scene_;
-    ProbeContext probe_;
+    const RTCScene watertight_, yes_no_scene_;
+    RTCScene nearest_scene_;
+    ProbeContext nearest_, yes_no_;
     RTCRayHit query_;
+    RTCRay occlusion_;
 };
 
 #endif

@@ -92,12 +92,25 @@ HOST_FUNCTION miBoolean mi_trace_probe(miState *state, miVector *direction, miVe
     } else
         start = offset_from_surface(o, above ? n : -n);
 
+    // A yes/no probe reports a hit at the start, where the shader reads it
+    // as closed, as it would the nearest hit.
+    if (s.yes_no_probes) {
+        const float within = s.yes_no_within;
+        const float reach = ProbeTracer::yes_no_reach(within, inverse_length);
+        if (s.probe_log)
+            s.probe_log->push_back({start, d, reach, s.triangle, true, length_of_d, within});
+        if (!s.probes->hit_within(start, d, reach, length_of_d, within))
+            return miFALSE;
+        state->child->dist = s.falloff_start;
+        return miTRUE;
+    }
+
     // Embree takes the direction as it comes and answers in multiples of its
     // length, so that the normalisation waits for nothing: only a stop needs
     // the length before the traversal starts.
     const float reach = s.probe_reach == infinite_reach ? infinite_reach : s.probe_reach * inverse_length;
     if (s.probe_log)
-        s.probe_log->push_back({start, d, reach, s.triangle});
+        s.probe_log->push_back({start, d, reach, s.triangle, false, length_of_d, 0.0f});
     float multiples;
     if (!s.probes->hit_distance(start, d, reach, multiples))
         return miFALSE;
@@ -119,5 +132,9 @@ HOST_FUNCTION miBoolean mi_ray_falloff(miState *state, double *start, double *st
     std::swap(s.falloff_start, *start);
     std::swap(s.falloff_stop, *stop);
     s.probe_reach = probe_reach(s.falloff_start, s.falloff_stop);
+    const bool yes_no = probes_yes_no(s.falloff_start, s.falloff_stop);
+    s.yes_no_probes = yes_no && !s.frame->nearest_hit_probes;
+    s.yes_no_within = static_cast<float>(s.falloff_start);
+    s.probes->nearest_on_yes_no_structure(yes_no);
     return miTRUE;
 }

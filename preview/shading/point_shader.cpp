@@ -28,6 +28,7 @@ miColor PointShader::shade(const SurfacePoint &at, std::uint32_t seed)
     s_.falloff_start = 0.0;
     s_.falloff_stop = 0.0;
     s_.probe_reach = probe_reach(0.0, 0.0);
+    s_.yes_no_probes = false;
     probes_.start_on(at.triangle);
     s_.sample_shift = lattice_shift(seed);
 

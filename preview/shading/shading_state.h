@@ -21,6 +21,9 @@ struct ProbeRay {
     Vec3 origin, direction;
     float reach;  // in multiples of the direction's length
     std::uint32_t skip;  // the triangle it starts on
+    bool yes_no;         // an occlusion query for a hit at `within` or nearer,
+    float length;        // its distance Embree's multiples times this
+    float within;
 };
 
 // What every shading call of a frame shares, read-only.
@@ -30,6 +33,9 @@ struct FrameScene {
     const unsigned char *record;                  // the shader's parameter record
     std::vector<const Attachment *> attachments;  // by 4-byte word of the record; null if none
     UpAxis up;                                    // the scene's up, the environment's +Y
+    // Every probe a nearest-hit query, yes/no ones too, as a host that does
+    // not tell them apart: for showing that both give the same pictures.
+    bool nearest_hit_probes = false;
 };
 
 struct ShadingState {
@@ -44,6 +50,8 @@ struct ShadingState {
     double falloff_start;   // the falloff distances in force for probes
     double falloff_stop;
     float probe_reach;      // how far probes go under them: the stop, or without one infinity
+    bool yes_no_probes;     // under them a probe only asks whether a hit lies within the start
+    float yes_no_within;    // the start, as the shader compares distances with it
     ProbeTracer *probes;    // this thread's
     LatticeShift sample_shift;  // decorrelates this pixel's samples
     std::uint32_t sample_count;  // the count the step is for
@@ -69,6 +77,15 @@ inline float probe_reach(double falloff_start, double falloff_stop)
     if (falloff_stop > 0.0 && falloff_stop > falloff_start)
         return static_cast<float>(falloff_stop);
     return infinite_reach;
+}
+
+// With a stop set at or below the start, a hit at or within the start is
+// fully closed and any other open: a probe's answer is yes or no, and the
+// nearest hit's distance matters only as far as which side of the start it
+// lies.
+inline bool probes_yes_no(double falloff_start, double falloff_stop)
+{
+    return falloff_stop > 0.0 && falloff_start >= falloff_stop;
 }
 
 #endif
