@@ -5,35 +5,28 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfOutputFile.h>
 #include <stb/stb_image_write.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "preview/value_parsing.h"
 
 namespace {
 
-enum class Format { png, exr };
-
-Format format_of(const std::string &path)
+ImageFormat format_of(const std::string &path)
 {
     const std::string extension = lowercase_extension(path);
     if (extension == ".png")
-        return Format::png;
+        return ImageFormat::png;
     if (extension == ".exr")
-        return Format::exr;
+        return ImageFormat::exr;
     throw ImageOutputError(path + ": the output must end in .png or .exr");
-}
-
-// The name the image is written under before it takes its own.
-std::string partial_path(const std::string &path)
-{
-    const std::filesystem::path p(path);
-    return (p.parent_path() / ("." + p.filename().string() + ".partial-" + std::to_string(getpid()))).string();
 }
 
 std::uint8_t to_byte(float value)
@@ -53,7 +46,7 @@ float srgb_encode(float linear)
 // Colours are premultiplied by their alpha, as rendered (a pixel half
 // covered holds half its colour); PNG stores them divided by it, so that the
 // picture composites over a background as the render would.
-void write_png(const Image &image, const std::string &path, PixelMeaning meaning)
+std::string encode_png(const Image &image, PixelMeaning meaning)
 {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(image.pixels.size() * 4);
@@ -65,11 +58,40 @@ void write_png(const Image &image, const std::string &path, PixelMeaning meaning
                                                                     : channel * 0.5f + 0.5f));
         bytes.push_back(to_byte(alpha));
     }
-    if (!stbi_write_png(path.c_str(), image.width, image.height, 4, bytes.data(), image.width * 4))
-        throw ImageOutputError(path + ": cannot write the PNG image");
+    std::string file;
+    const auto append = [](void *context, void *data, int size) {
+        static_cast<std::string *>(context)->append(static_cast<const char *>(data), static_cast<std::size_t>(size));
+    };
+    if (!stbi_write_png_to_func(append, &file, image.width, image.height, 4, bytes.data(), image.width * 4))
+        throw ImageOutputError("cannot encode the PNG image");
+    return file;
 }
 
-void write_exr(const Image &image, const std::string &path)
+// OpenEXR writes its file front to back and then goes back for the table of
+// line offsets: a string that grows and can be written over.
+class MemoryStream : public Imf::OStream {
+public:
+    MemoryStream() : Imf::OStream("memory") {}
+
+    void write(const char data[], int size) override
+    {
+        const std::size_t end = position_ + static_cast<std::size_t>(size);
+        if (end > bytes_.size())
+            bytes_.resize(end);
+        bytes_.replace(position_, static_cast<std::size_t>(size), data, static_cast<std::size_t>(size));
+        position_ = end;
+    }
+    std::uint64_t tellp() override { return position_; }
+    void seekp(std::uint64_t position) override { position_ = static_cast<std::size_t>(position); }
+
+    std::string take() { return std::move(bytes_); }
+
+private:
+    std::string bytes_;
+    std::size_t position_ = 0;
+};
+
+std::string encode_exr(const Image &image)
 {
     Imf::Header header(image.width, image.height);
     Imf::FrameBuffer frame;
@@ -81,13 +103,30 @@ void write_exr(const Image &image, const std::string &path)
         header.channels().insert(names[channel], Imf::Channel(Imf::FLOAT));
         frame.insert(names[channel], Imf::Slice(Imf::FLOAT, base + channel * sizeof(float), x_stride, y_stride));
     }
+    MemoryStream stream;
     try {
-        Imf::OutputFile file(path.c_str(), header);
+        Imf::OutputFile file(stream, header);
         file.setFrameBuffer(frame);
         file.writePixels(image.height);
     } catch (const std::exception &error) {
-        throw ImageOutputError(path + ": cannot write the EXR image (" + error.what() + ")");
+        throw ImageOutputError(std::string("cannot encode the EXR image (") + error.what() + ")");
     }
+    return stream.take();
+}
+
+// A new empty file beside `path` under a name no one can foresee, open for
+// writing; its name is left in `name`. Made with O_EXCL, so a name someone
+// planted (a link to elsewhere) fails the call instead of being followed.
+int create_beside(const std::string &path, std::string &name)
+{
+    const std::filesystem::path p(path);
+    const std::filesystem::path folder = p.parent_path().empty() ? std::filesystem::path(".") : p.parent_path();
+    std::string pattern = (folder / ("." + p.filename().string() + ".XXXXXX")).string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        throw ImageOutputError(path + ": cannot write there (no such folder, or no permission)");
+    name = pattern;
+    return fd;
 }
 
 }  // namespace
@@ -95,28 +134,50 @@ void write_exr(const Image &image, const std::string &path)
 void check_output_path(const std::string &path)
 {
     format_of(path);
-    const std::string probe = partial_path(path);
-    if (!std::ofstream(probe))
-        throw ImageOutputError(path + ": cannot write there (no such folder, or no permission)");
-    std::filesystem::remove(probe);
+    std::string probe;
+    close(create_beside(path, probe));
+    unlink(probe.c_str());
+}
+
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning)
+{
+    return format == ImageFormat::png ? encode_png(image, meaning) : encode_exr(image);
 }
 
 void write_image(const Image &image, const std::string &path, PixelMeaning meaning)
 {
-    const Format format = format_of(path);
-    const std::string partial = partial_path(path);
+    const ImageFormat format = format_of(path);
+    std::string file;
     try {
-        if (format == Format::png)
-            write_png(image, partial, meaning);
-        else
-            write_exr(image, partial);
+        file = encode_image(image, format, meaning);
+    } catch (const ImageOutputError &error) {
+        throw ImageOutputError(path + ": " + error.what());
+    }
+    std::string partial;
+    const int fd = create_beside(path, partial);
+    // mkstemp makes the file private; the image gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::string fault;
+    if (fchmod(fd, 0666 & ~mask) != 0)
+        fault = std::strerror(errno);
+    for (std::size_t done = 0; fault.empty() && done < file.size();) {
+        const ssize_t n = ::write(fd, file.data() + done, file.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (!(n < 0 && errno == EINTR))
+            fault = n < 0 ? std::strerror(errno) : "nothing written";
+    }
+    if (close(fd) != 0 && fault.empty())
+        fault = std::strerror(errno);
+    if (fault.empty()) {
         std::error_code error;
         std::filesystem::rename(partial, path, error);
         if (error)
-            throw ImageOutputError(path + ": cannot write the image (" + error.message() + ")");
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        throw;
+            fault = error.message();
+    }
+    if (!fault.empty()) {
+        unlink(partial.c_str());
+        throw ImageOutputError(path + ": cannot write the image (" + fault + ")");
     }
 }

@@ -1,5 +1,5 @@
 // Writing the rendered frame: 8-bit PNG for viewing, float EXR for the exact
-// values. A file appears whole or not at all.
+// values, as files or in memory. A file appears whole or not at all.
 #ifndef UMBREX_PREVIEW_IMAGE_OUTPUT_H
 #define UMBREX_PREVIEW_IMAGE_OUTPUT_H
 
@@ -24,10 +24,18 @@ struct ImageOutputError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+enum class ImageFormat { png, exr };
+
 // Fails early, before any rendering, for a path that cannot be written: an
 // unknown extension or a folder that does not take the file.
 void check_output_path(const std::string &path);
 
+// The image's file in memory, byte for byte what write_image writes.
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning);
+
+// Writes the file under a name of its own that no one can foresee (made
+// with mkstemp beside it, so a link planted there is never followed), then
+// renames it into place.
 void write_image(const Image &image, const std::string &path, PixelMeaning meaning);
 
 #endif

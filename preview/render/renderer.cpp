@@ -42,14 +42,17 @@ public:
             s_.probe_log = &(*settings.probe_logs)[static_cast<std::size_t>(index)];
         s_.state.child = &s_.child;
         s_.state.shader = &shader_record;
+        s_.cancel = settings.cancel;
     }
 
     void run(TileQueue &tiles)
     {
-        for (int tile; !cancelled() && (tile = tiles.next.fetch_add(1)) < tiles.count(); tiles.done.fetch_add(1)) {
+        for (int tile; !cancelled() && (tile = tiles.next.fetch_add(1)) < tiles.count();) {
             const int x0 = tile % tiles.columns * tile_size;
             const int y0 = tile / tiles.columns * tile_size;
-            render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height));
+            if (render_tile(x0, y0, std::min(x0 + tile_size, settings_.width),
+                            std::min(y0 + tile_size, settings_.height)))
+                tiles.done.fetch_add(1);
         }
     }
 
@@ -67,12 +70,17 @@ private:
     // The tile's camera rays, pixel by pixel, traced a bundle at a time (a
     // row of a full tile when there is one ray per pixel), then shaded in
     // turn; each pixel is the mean of its rays' colours, summed in order.
-    void render_tile(int x0, int y0, int x1, int y1)
+    // A cancelled frame stops after the bundle in progress (whose shading
+    // calls end at their next sample), so that a frame of one pixel with
+    // many rays stops as soon as a large one: the tile is left unwritten and
+    // false returned.
+    bool render_tile(int x0, int y0, int x1, int y1)
     {
         const int rays = settings_.camera_rays;
         miColor sums[tile_size * tile_size] = {};
         CameraRay bundle[RayTracer::max_bundle];
         std::size_t count = 0;
+        // Checked after the shading, so that a call cut short is never kept.
         const auto trace_and_shade = [&] {
             Vec3 directions[RayTracer::max_bundle];
             RayHit hits[RayTracer::max_bundle];
@@ -87,6 +95,7 @@ private:
                 sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
             }
             count = 0;
+            return !cancelled();
         };
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
@@ -97,12 +106,13 @@ private:
                     if (rays > 1)
                         sobol_point(static_cast<std::uint32_t>(ray), jitter, offset);
                     bundle[count++] = {x, y, ray, rays_.direction(x + offset[0], y + offset[1])};
-                    if (count == RayTracer::max_bundle)
-                        trace_and_shade();
+                    if (count == RayTracer::max_bundle && !trace_and_shade())
+                        return false;
                 }
             }
         }
-        trace_and_shade();
+        if (!trace_and_shade())
+            return false;
         const float n = static_cast<float>(rays);
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
@@ -111,6 +121,7 @@ private:
                                                                                     sum.a / n};
             }
         }
+        return true;
     }
 
     // The shader's colour where a camera ray met the scene.
@@ -172,15 +183,24 @@ std::string gibibytes(std::uint64_t bytes)
     return text;
 }
 
-// Bytes a frame of that size takes while it renders and is written: the
-// floats rendered, and the bytes of a PNG written from them.
+void show_progress(const TileQueue &tiles, double elapsed)
+{
+    const double fraction = static_cast<double>(tiles.done.load()) / tiles.count();
+    const int filled = static_cast<int>(fraction * 30.0);
+    const double left = fraction > 0.0 ? elapsed / fraction - elapsed : 0.0;
+    std::fprintf(stderr, "\r[%-30s] %3d%%  %.1f s elapsed, about %.1f s left ",
+                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 static_cast<int>(fraction * 100.0), elapsed, left);
+}
+
+}  // namespace
+
 std::uint64_t frame_memory(int width, int height)
 {
     const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    return pixels * (sizeof(miColor) + 4);
+    return pixels * 2 * sizeof(miColor);
 }
 
-// Memory the system can give without swapping, as the kernel estimates it.
 std::uint64_t available_memory()
 {
     std::ifstream meminfo("/proc/meminfo");
@@ -194,17 +214,14 @@ std::uint64_t available_memory()
     return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-void show_progress(const TileQueue &tiles, double elapsed)
+std::string frame_memory_fault(int width, int height, std::uint64_t available)
 {
-    const double fraction = static_cast<double>(tiles.done.load()) / tiles.count();
-    const int filled = static_cast<int>(fraction * 30.0);
-    const double left = fraction > 0.0 ? elapsed / fraction - elapsed : 0.0;
-    std::fprintf(stderr, "\r[%-30s] %3d%%  %.1f s elapsed, about %.1f s left ",
-                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 static_cast<int>(fraction * 100.0), elapsed, left);
+    const std::uint64_t needed = frame_memory(width, height);
+    if (needed <= available)
+        return {};
+    return size_options(width, height) + ": the image needs " + gibibytes(needed) + " of memory, and " +
+           gibibytes(available) + " is available";
 }
-
-}  // namespace
 
 FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
                             const ParameterRecord &record, const std::vector<Attachment> &attachments,
@@ -219,11 +236,9 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
 
 void check_frame_fits(int width, int height)
 {
-    const std::uint64_t needed = frame_memory(width, height);
-    const std::uint64_t available = available_memory();
-    if (needed > available)
-        throw RenderError(size_options(width, height) + ": the image needs " + gibibytes(needed) +
-                          " of memory, and " + gibibytes(available) + " is available");
+    const std::string fault = frame_memory_fault(width, height, available_memory());
+    if (!fault.empty())
+        throw RenderError(fault);
 }
 
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
