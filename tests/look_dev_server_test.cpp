@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "preview/page/render_admission.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -497,6 +499,53 @@ TEST_F(LookDevServer, CtrlCDuringALongRenderEndsWithinASecond)
     EXPECT_LT(seconds_since(start), 1.0);
     for (const int s : {rendering, idle, slow})
         close(s);
+}
+
+// The memory of every frame in flight is counted, before any is allocated:
+// with 5 GiB to give, two frames of 2 GiB start, a third waits and is
+// refused (the machine's memory is what is left, as if the others had taken
+// theirs), and starts once one ends. A frame of 8 GiB would not fit even
+// alone, and is refused at once.
+TEST(RenderAdmission, CountsTheMemoryOfEveryFrameInFlight)
+{
+    constexpr std::uint64_t gibibyte = 1ull << 30;
+    RenderAdmission admission({4, 8, std::chrono::milliseconds(50)}, [] { return 5 * gibibyte; });
+    const auto never = [] { return false; };
+    const auto huge = admission.admit("d", 16384, 16384, never);
+    ASSERT_EQ(huge.index(), 1u);
+    EXPECT_EQ(std::get<Refusal>(huge).status, 413);
+    auto first = admission.admit("a", 8192, 8192, never);  // 8192 x 8192 x 32 bytes: 2 GiB
+    auto second = admission.admit("b", 8192, 8192, never);
+    ASSERT_EQ(first.index(), 0u);
+    ASSERT_EQ(second.index(), 0u);
+    const auto third = admission.admit("c", 8192, 8192, never);
+    ASSERT_EQ(third.index(), 1u);
+    EXPECT_EQ(std::get<Refusal>(third).status, 503);
+    EXPECT_EQ(std::get<Refusal>(third).message, "busy: --width 8192 --height 8192: the image needs 2.0 GiB of "
+                                                "memory, and 1.0 GiB is available beside the frames in flight");
+    std::get<0>(first).reset();
+    EXPECT_EQ(admission.admit("c", 8192, 8192, never).index(), 0u);
+    EXPECT_EQ(admission.counts().started, 3u);
+}
+
+// One render per tab: a newer request cancels the older and starts once it
+// has ended; renders_at_once in all; a client gone while it waits gives up.
+TEST(RenderAdmission, OneRenderPerTabAndAFewInAll)
+{
+    RenderAdmission admission({1, 8, std::chrono::milliseconds(50)}, [] { return 1ull << 40; });
+    const auto never = [] { return false; };
+    auto older = admission.admit("a", 8, 8, never);
+    const RenderAdmission::Ticket &ticket = *std::get<0>(older);
+    EXPECT_FALSE(ticket.cancel()->load());
+    auto newer = std::async(std::launch::async, [&] { return admission.admit("a", 8, 8, never).index(); });
+    while (!ticket.cancel()->load())
+        std::this_thread::yield();
+    EXPECT_EQ(ticket.why(), RenderAdmission::Cancelled::superseded);
+    EXPECT_EQ(std::get<Refusal>(admission.admit("b", 8, 8, never)).status, 503) << "one at once in all";
+    EXPECT_EQ(std::get<Refusal>(admission.admit("c", 8, 8, [] { return true; })).status, 409);
+    std::get<0>(older).reset();
+    EXPECT_EQ(newer.get(), 0u);
+    EXPECT_EQ(admission.counts().in_flight, 0);
 }
 
 }  // namespace
