@@ -127,6 +127,17 @@ protected:
         return {number("renders"), number("in_flight")};
     }
 
+    // Waits, for half a minute at most, until a render is in flight.
+    bool render_in_flight() const
+    {
+        for (const auto start = Clock::now(); seconds_since(start) < 30.0;) {
+            if (renders().second > 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     // A connection of our own: what a browser, or anything else, may send.
     int connect_raw() const
     {
@@ -342,8 +353,7 @@ TEST_F(LookDevServer, ClientsAtOnceAndAChangeThatCancelsTheFrameInProgress)
         EXPECT_EQ(c.get(), 5);
 
     auto slow = std::async(std::launch::async, [this] { return client().Get(long_render); });
-    while (renders().second == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(render_in_flight());
     const auto other_tab = client().Get("/render?tab=other&level=coarse");
     const auto newer = client().Get("/render?tab=long&level=coarse");
     const auto older = slow.get();
@@ -364,8 +374,7 @@ TEST_F(LookDevServer, ARenderStopsWhenItsClientLeavesOrANewerChangeComes)
 {
     const int s = connect_raw();
     ASSERT_TRUE(send_all(s, request_head(long_render)));
-    while (renders().second == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(render_in_flight());
     close(s);
     const auto left = Clock::now();
     while (renders().second != 0 && seconds_since(left) < 30.0)
@@ -375,8 +384,7 @@ TEST_F(LookDevServer, ARenderStopsWhenItsClientLeavesOrANewerChangeComes)
     auto pixel = std::async(std::launch::async, [this] {
         return client().Get("/render?tab=one&width=1&height=1&aa=16&set=samples%3D20000000");
     });
-    while (renders().second == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(render_in_flight());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto changed = Clock::now();
     const auto newer = client().Get("/render?tab=one&width=1&height=1");
@@ -398,7 +406,9 @@ TEST_F(LookDevServer, BodiesAreRefusedUnread)
          {request_head("/render?tab=t1", "Transfer-Encoding: chunked\r\n"),
           request_head("/render?tab=t1", "Content-Length: 67108864\r\n"),
           "POST /render?tab=t1 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
-              "\r\nContent-Encoding: gzip\r\nContent-Length: 300000\r\n\r\n"}) {
+              "\r\nContent-Encoding: gzip\r\nContent-Length: 300000\r\n\r\n",
+          // Not asked to go on: the refusal comes instead of "100 Continue".
+          request_head("/render?tab=t1", "Content-Length: 67108864\r\nExpect: 100-continue\r\n")}) {
         const int s = connect_raw();
         ASSERT_TRUE(send_all(s, head + chunk));
         char answer[512] = {};
@@ -492,8 +502,7 @@ TEST_F(LookDevServer, CtrlCDuringALongRenderEndsWithinASecond)
     const int idle = connect_raw();
     const int slow = connect_raw();
     send_all(slow, "GET /look HTTP/1.1\r\n");
-    while (renders().second == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(render_in_flight());
     const auto start = Clock::now();
     EXPECT_EQ(interrupt(), 0);
     EXPECT_LT(seconds_since(start), 1.0);
@@ -538,7 +547,7 @@ TEST(RenderAdmission, OneRenderPerTabAndAFewInAll)
     const RenderAdmission::Ticket &ticket = *std::get<0>(older);
     EXPECT_FALSE(ticket.cancel()->load());
     auto newer = std::async(std::launch::async, [&] { return admission.admit("a", 8, 8, never).index(); });
-    while (!ticket.cancel()->load())
+    for (const auto asked = Clock::now(); !ticket.cancel()->load() && seconds_since(asked) < 5.0;)
         std::this_thread::yield();
     EXPECT_EQ(ticket.why(), RenderAdmission::Cancelled::superseded);
     EXPECT_EQ(std::get<Refusal>(admission.admit("b", 8, 8, never)).status, 503) << "one at once in all";
