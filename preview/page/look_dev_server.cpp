@@ -103,7 +103,7 @@ std::string look_json(const PreviewSession &session, const LookDevSettings &sett
 }
 
 // What the handlers share.
-struct Server {
+struct PageServer {
     const PreviewSession &session;
     const LookDevSettings &settings;
     PageAccess access;
@@ -155,7 +155,7 @@ void refuse(httplib::Response &response, const Refusal &refusal)
 
 // A frame for the tab: checked, within the budget, admitted, rendered and
 // sent as PNG or EXR. HEAD answers after the checks, without rendering.
-void render_route(Server &server, const httplib::Request &request, httplib::Response &response)
+void render_route(PageServer &server, const httplib::Request &request, httplib::Response &response)
 {
     const PreviewSession &session = server.session;
     try {
@@ -220,7 +220,7 @@ bool is_page_file(const std::string &path)
 }
 
 // Answers a request that may not reach the routes, and says so.
-bool turned_away(Server &server, const httplib::Request &request, httplib::Response &response)
+bool turned_away(PageServer &server, const httplib::Request &request, httplib::Response &response)
 {
     const auto refusal = access_refusal(server.access, request, !is_page_file(request.path));
     if (refusal)
@@ -228,7 +228,7 @@ bool turned_away(Server &server, const httplib::Request &request, httplib::Respo
     return refusal.has_value();
 }
 
-void add_routes(httplib::Server &http, Server &server)
+void add_routes(httplib::Server &http, PageServer &server)
 {
     http.new_task_queue = [] { return new httplib::ThreadPool(workers); };
     http.set_read_timeout(read_timeout_seconds);
@@ -304,9 +304,9 @@ int serve_look_dev(const PreviewSession &session, const LookDevSettings &setting
     PageAccess access{addresses, settings.port, new_session_token()};
     if (settings.listen.empty())
         access.hosts.push_back("localhost");
-    Server server{session, settings, access, RenderAdmission(AdmissionLimits{}, available_memory),
-                  ConnectionWatch(server.access.port, connection_limits)};
-    int &port = server.access.port;
+    int port = settings.port;  // the one bound, once known
+    PageServer server{session, settings, access, RenderAdmission(AdmissionLimits{}, available_memory),
+                      ConnectionWatch(port, connection_limits)};
     std::vector<std::unique_ptr<httplib::Server>> servers;
     for (const std::string &address : addresses) {
         auto http = std::make_unique<httplib::Server>();
@@ -322,6 +322,7 @@ int serve_look_dev(const PreviewSession &session, const LookDevSettings &setting
         servers.push_back(std::move(http));
     }
 
+    server.access.port = port;
     const std::string shown = addresses[0].find(':') != std::string::npos ? "[" + addresses[0] + "]" : addresses[0];
     std::printf("umbrex-render: look-dev page at http://%s:%d/?token=%s (Ctrl-C ends)\n", shown.c_str(), port,
                 server.access.token.c_str());

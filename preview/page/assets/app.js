@@ -20,6 +20,7 @@ const token = (() => {
 function api(path, signal) {
   return fetch(path, {headers: {'X-Umbrex-Token': token}, cache: 'no-store', signal});
 }
+
 const $ = id => document.getElementById(id);
 let look = null;        // what the server starts with
 let values = {};        // parameter name -> array of numbers
