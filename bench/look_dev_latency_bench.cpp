@@ -69,13 +69,15 @@ int main(int argc, char **argv)
     FILE *output = fdopen(out[0], "r");
     char line[256] = {};
     const char *address = std::fgets(line, sizeof line, output) ? std::strstr(line, "127.0.0.1:") : nullptr;
-    if (!address) {
+    const char *token = address ? std::strstr(address, "?token=") : nullptr;
+    if (!token) {
         std::fprintf(stderr, "look_dev_latency_bench: the server did not start\n");
         stop_server();
         return 1;
     }
     httplib::Client client("127.0.0.1", std::atoi(address + 10));
     client.set_read_timeout(600, 0);  // a final frame may be slow on a busy or instrumented machine
+    client.set_default_headers({{"X-Umbrex-Token", std::string(token + 7, std::strcspn(token + 7, " \n"))}});
 
     std::vector<double> coarse, final;
     milliseconds(client, "/render?tab=bench&level=final");  // warm up

@@ -1,6 +1,7 @@
 // The preview host's handling of what users hand it: shader declarations,
-// --set and --attach values against them, cameras, numbers and OBJ scenes;
-// and of what its importer's process hands back.
+// --set and --attach values against them, cameras, the look-dev page's
+// queries, numbers and OBJ scenes; and of what its importer's process hands
+// back.
 // Every fault must come out as the error the program reports in one line;
 // anything else (a crash, an out-of-bounds access, another exception) is a bug.
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "preview/import/scene_transfer.h"
+#include "preview/page/query_parameters.h"
 #include "preview/shading/attachments.h"
 #include "preview/scene/camera.h"
 #include "preview/shading/parameter_record.h"
@@ -108,12 +110,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 0:
         declaration_with_values(input);
         break;
-    case 1:
+    case 1: {
+        // A camera, and the same text as the query of a page's request.
+        const std::string text = input.ConsumeRemainingBytesAsString();
         try {
-            parse_camera(input.ConsumeRemainingBytesAsString());
+            parse_camera(text);
+        } catch (const std::invalid_argument &) {
+        }
+        try {
+            const QueryParameters query("/render?" + text, {"camera", "width"}, {"set"});
+            query.value("camera");
+            query.values("set");
         } catch (const std::invalid_argument &) {
         }
         break;
+    }
     case 2:
         try {
             const std::string text = input.ConsumeRandomLengthString(64);

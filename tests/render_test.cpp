@@ -6,6 +6,7 @@
 #include <stb/stb_image_write.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -392,6 +393,25 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 12)
         << "only the inputs remain";
+
+    // A link planted where the image might be written first, under a name
+    // made from the program's own id, is left alone, as is what it points to.
+    const fs::path victim = folder / "victim.txt";
+    std::ofstream(victim) << "precious";
+    const fs::path image = folder / "linked.png";
+    const pid_t child = fork();
+    if (child == 0) {
+        fs::create_symlink(victim, folder / (".linked.png.partial-" + std::to_string(getpid())));
+        execl(UMBREX_RENDER, UMBREX_RENDER, "--width", "8", "--height", "8", "--output", image.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read_png(image.string()).width, 8);
+    std::ifstream kept(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
 }
 
 // What the input asks for may be odd without being wrong: the render goes on
@@ -440,6 +460,13 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
     const ProgramRun negative = render("--set samples=-4 --width 8 --height 8 --output " + (folder / "n.png").string());
     EXPECT_EQ(negative.exit_code, 0) << negative.messages;
     EXPECT_NE(negative.messages.find("warning: samples is -4"), std::string::npos) << negative.messages;
+    // The largest count the parameter holds, as given (the camera sees only sky).
+    const ProgramRun most = render("--set samples=2147483647 --camera 0,100,0:0,200,0:10 --width 1 --height 1 "
+                                   "--output " + (folder / "m.png").string());
+    EXPECT_EQ(most.exit_code, 0) << most.messages;
+    EXPECT_NE(most.messages.find("warning: samples is 2147483647: the shader traces that many probe rays"),
+              std::string::npos)
+        << most.messages;
 
     // Checker cells far smaller than a float can tell apart (under the
     // sanitizers, an overflowing cell index would stop the program).
@@ -512,7 +539,7 @@ TEST_F(RenderTest, ResourceLimitsGetOneLine)
     const std::string image = (folder / "out.png").string();
     const ProgramRun huge = run_limited("--width 16384 --height 16384 --output " + image);
     EXPECT_EQ(huge.exit_code, 1) << huge.messages;
-    EXPECT_NE(huge.messages.find("--width 16384 --height 16384: the image needs 5.0 GiB of memory"), std::string::npos)
+    EXPECT_NE(huge.messages.find("--width 16384 --height 16384: the image needs 8.0 GiB of memory"), std::string::npos)
         << huge.messages;
     EXPECT_FALSE(fs::exists(image));
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cmath>
-#include <fstream>
 #include <numeric>
 
 #include "preview/value_parsing.h"
@@ -150,11 +149,5 @@ void write_vertex_colours(const Mesh &mesh, const std::vector<miColor> &colours,
         const std::string why = blob ? "the exporter made more than one file" : exporter.GetErrorString();
         throw ImageOutputError(path + ": cannot write the mesh (" + why + ")");
     }
-    write_whole_file(path, [&](const std::string &partial) {
-        std::ofstream file(partial, std::ios::binary);
-        file.write(static_cast<const char *>(blob->data), static_cast<std::streamsize>(blob->size));
-        file.close();
-        if (!file)
-            throw ImageOutputError(path + ": cannot write the mesh");
-    });
+    write_whole_file(path, std::string(static_cast<const char *>(blob->data), blob->size));
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -56,6 +57,7 @@ struct Options {
     int padding = 16;
     std::string bake_from;
     std::string cage;
+    std::uint64_t max_work = default_max_work;
 };
 
 // The folder of this executable, where the build puts the library and the
@@ -114,6 +116,20 @@ CLI::Validator whole_number(int low, int high)
 {
     return CLI::Validator([low, high](std::string &text) { return whole_number_fault(text, low, high); },
                           "INT in " + std::to_string(low) + " to " + std::to_string(high));
+}
+
+// A count from 1 up that fits 64 bits, written in digits.
+CLI::Validator positive_count()
+{
+    return CLI::Validator(
+        [](std::string &text) -> std::string {
+            errno = 0;
+            const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || errno == ERANGE)
+                return "\"" + text + "\" is not a whole number from 1 to 18446744073709551615";
+            return value == 0 ? "0 is not above 0" : "";
+        },
+        "INT from 1");
 }
 
 std::string point_text(DVec3 p)
@@ -253,6 +269,7 @@ int serve(const Options &options, const std::vector<std::string> &scene_argument
     settings.listen = options.listen;
     settings.port = options.port;
     settings.threads = options.threads;
+    settings.max_work = options.max_work;
     settings.width = options.width;
     settings.height = options.height;
     settings.camera_rays = options.aa;
@@ -340,6 +357,10 @@ int main(int argc, char **argv)
         ->needs("--bake-from");
     for (const char *render_only : {"--serve", "--width", "--height", "--camera", "--camera-name"})
         bake_option->excludes(render_only);
+    app.add_option("--max-work", options.max_work,
+                   "with --serve: the work one render may ask for, pixels x camera rays per pixel x samples")
+        ->capture_default_str()
+        ->check(positive_count());
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {

@@ -1,34 +1,41 @@
 #include "preview/page/look_dev_server.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "preview/page/client_connections.h"
+#include "preview/page/page_access.h"
 #include "preview/page/page_assets.h"
+#include "preview/page/query_parameters.h"
+#include "preview/page/render_admission.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
 
 namespace {
 
-// Bytes a request may carry: the page sends none, only a query.
-constexpr std::size_t max_request_body = 4096;
-
 // The coarse image: this much smaller on each side, and no more samples.
 constexpr int coarse_divisor = 4;
 constexpr int coarse_samples = 4;
+
+// Workers per address: enough that clients slow to send their requests
+// (cut off after head_time) leave most of them free.
+constexpr std::size_t workers = 32;
+constexpr time_t read_timeout_seconds = 2;
+constexpr time_t keep_alive_seconds = 2;
+constexpr ConnectionWatch::Limits connection_limits{std::chrono::milliseconds(5000), 64 * 1024};
+
+// What the page itself may run: no script or style from elsewhere, the
+// rendered images as blobs, and never inside another site's frame.
+constexpr const char *page_policy =
+    "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 
 std::string json_string(const std::string &text)
 {
@@ -95,11 +102,20 @@ std::string look_json(const PreviewSession &session, const LookDevSettings &sett
            ",\"command\":" + json_strings(settings.scene_arguments) + "}";
 }
 
-int whole_number(const httplib::Request &request, const char *name, int fallback, int low, int high)
+// What the handlers share.
+struct PageServer {
+    const PreviewSession &session;
+    const LookDevSettings &settings;
+    PageAccess access;
+    RenderAdmission admission;
+    ConnectionWatch connections;
+};
+
+int whole_number(const QueryParameters &query, const char *name, int fallback, int low, int high)
 {
-    if (!request.has_param(name))
+    if (!query.has(name))
         return fallback;
-    const std::string text = request.get_param_value(name);
+    const std::string text = query.value(name);
     const std::string fault = whole_number_fault(text, low, high);
     if (!fault.empty())
         throw std::invalid_argument(std::string("--") + name + ": " + fault);
@@ -108,18 +124,16 @@ int whole_number(const httplib::Request &request, const char *name, int fallback
 
 // The look a render request asks for, read by the command line's own rules.
 // The page attaches checkers only: no file's name comes from it.
-Look requested_look(const httplib::Request &request, const LookDevSettings &settings)
+Look requested_look(const QueryParameters &query, const LookDevSettings &settings)
 {
     Look look;
-    look.width = whole_number(request, "width", settings.width, 1, 16384);
-    look.height = whole_number(request, "height", settings.height, 1, 16384);
-    look.camera_rays = whole_number(request, "aa", settings.camera_rays, 1, 4096);
+    look.width = whole_number(query, "width", settings.width, 1, 16384);
+    look.height = whole_number(query, "height", settings.height, 1, 16384);
+    look.camera_rays = whole_number(query, "aa", settings.camera_rays, 1, 4096);
     look.seed = settings.seed;
-    look.camera = request.get_param_value("camera");
-    for (std::size_t i = 0; i < request.get_param_value_count("set"); ++i)
-        look.sets.push_back(request.get_param_value("set", i));
-    for (std::size_t i = 0; i < request.get_param_value_count("attach"); ++i) {
-        const std::string spec = request.get_param_value("attach", i);
+    look.camera = query.value("camera");
+    look.sets = query.values("set");
+    for (const std::string &spec : query.values("attach")) {
         const std::size_t equals = spec.find('=');
         if (equals == std::string::npos || spec.compare(equals + 1, 8, "checker:") != 0)
             throw std::invalid_argument("the page attaches checkers only (name=checker:SCALE), not \"" + spec + "\"");
@@ -133,142 +147,134 @@ Look requested_look(const httplib::Request &request, const LookDevSettings &sett
     return look;
 }
 
-// The encoded image, written as the command line writes it.
-std::string encoded(const RenderedLook &rendered, const std::string &extension)
+void refuse(httplib::Response &response, const Refusal &refusal)
 {
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("umbrex-look-" + std::to_string(getpid()) + "-" +
-                                        std::to_string(counter.fetch_add(1)) + extension);
-    write_image(rendered.image, path.string(), rendered.meaning);
-    std::ifstream file(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(path);
-    return bytes;
+    response.status = refusal.status;
+    response.set_content(refusal.message, "text/plain; charset=utf-8");
 }
 
-// Each tab's frame in progress, so that a newer request from the same tab
-// cancels it.
-class FramesInProgress {
-public:
-    std::shared_ptr<std::atomic<bool>> start(const std::string &tab)
-    {
-        auto cancel = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto &slot = frames_[tab];
-        if (slot)
-            slot->store(true);
-        slot = cancel;
-        return cancel;
-    }
-
-    void finish(const std::string &tab, const std::shared_ptr<std::atomic<bool>> &cancel)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = frames_.find(tab);
-        if (found != frames_.end() && found->second == cancel)
-            frames_.erase(found);
-    }
-
-private:
-    std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<std::atomic<bool>>> frames_;
-};
-
-void render_route(const PreviewSession &session, const LookDevSettings &settings, FramesInProgress &frames,
-                  const httplib::Request &request, httplib::Response &response)
+// A frame for the tab: checked, within the budget, admitted, rendered and
+// sent as PNG or EXR. HEAD answers after the checks, without rendering.
+void render_route(PageServer &server, const httplib::Request &request, httplib::Response &response)
 {
-    const std::string tab = request.get_param_value("tab");
-    if (tab.empty() || tab.size() > 64 ||
-        !std::all_of(tab.begin(), tab.end(), [](unsigned char c) { return std::isalnum(c) != 0; })) {
-        response.status = 400;
-        response.set_content("tab must be 1 to 64 letters and digits", "text/plain");
-        return;
-    }
-    const bool coarse = request.get_param_value("level") == "coarse";
-    const std::string format = request.has_param("format") ? request.get_param_value("format") : "png";
-    if (format != "png" && format != "exr") {
-        response.status = 400;
-        response.set_content("format must be png or exr", "text/plain");
-        return;
-    }
-    const auto cancel = frames.start(tab);
+    const PreviewSession &session = server.session;
     try {
-        Look look = requested_look(request, settings);
+        const QueryParameters query(request.target, {"tab", "level", "format", "width", "height", "aa", "camera"},
+                                    {"set", "attach"});
+        const std::string tab = query.value("tab");
+        if (tab.empty() || tab.size() > 64 ||
+            !std::all_of(tab.begin(), tab.end(), [](unsigned char c) { return std::isalnum(c) != 0; }))
+            throw std::invalid_argument("tab must be 1 to 64 letters and digits");
+        const std::string level = query.value("level", "final");
+        if (level != "coarse" && level != "final")
+            throw std::invalid_argument("level must be coarse or final");
+        const std::string format = query.value("format", "png");
+        if (format != "png" && format != "exr")
+            throw std::invalid_argument("format must be png or exr");
+
+        Look look = requested_look(query, server.settings);
         const int samples = session.check(look);
-        check_frame_fits(look.width, look.height);
-        if (coarse) {
+        const std::string over = work_fault(look.width, look.height, look.camera_rays, samples, server.settings.max_work);
+        if (!over.empty())
+            return refuse(response, {413, over});
+        if (level == "coarse") {
             look.width = std::max(1, look.width / coarse_divisor);
             look.height = std::max(1, look.height / coarse_divisor);
             if (samples > coarse_samples && session.declaration().find("samples"))
                 look.sets.push_back("samples=" + std::to_string(coarse_samples));
         }
-        const RenderedLook rendered = session.render(look, settings.threads, false, cancel.get());
-        frames.finish(tab, cancel);
-        if (rendered.statistics.cancelled) {
-            response.status = 409;
-            response.set_content("superseded by a newer change", "text/plain");
+        response.set_header("Cache-Control", "no-store");
+        const char *type = format == "png" ? "image/png" : "image/x-exr";
+        if (request.method == "HEAD") {
+            response.set_header("Content-Type", type);
             return;
+        }
+
+        const ClientSocket client(socket_end(request.local_addr, request.local_port),
+                                  socket_end(request.remote_addr, request.remote_port));
+        auto admitted = server.admission.admit(tab, look.width, look.height, [&client] { return client.gone(); });
+        if (const Refusal *refusal = std::get_if<Refusal>(&admitted))
+            return refuse(response, *refusal);
+        const auto &ticket = std::get<std::unique_ptr<RenderAdmission::Ticket>>(admitted);
+        const RenderedLook rendered = session.render(look, server.settings.threads, false, ticket->cancel());
+        if (rendered.statistics.cancelled) {
+            if (ticket->why() == RenderAdmission::Cancelled::stopping)
+                return refuse(response, {503, "the server is stopping"});
+            return refuse(response, {409, "superseded by a newer change"});
         }
         response.set_header("X-Umbrex-Samples", std::to_string(rendered.samples));
         response.set_header("X-Umbrex-Probe-Rays", std::to_string(rendered.statistics.probe_rays));
         response.set_header("X-Umbrex-Seconds", std::to_string(rendered.statistics.seconds));
-        response.set_header("Cache-Control", "no-store");
-        if (request.has_param("download"))
-            response.set_header("Content-Disposition", "attachment; filename=\"umbrex." + format + "\"");
-        response.set_content(encoded(rendered, "." + format), format == "png" ? "image/png" : "image/x-exr");
+        response.set_header("Content-Type", type);
+        response.body = encode_image(rendered.image, format == "png" ? ImageFormat::png : ImageFormat::exr,
+                                     rendered.meaning);
     } catch (const std::exception &error) {
-        frames.finish(tab, cancel);
-        response.status = 400;
-        response.set_content(error.what(), "text/plain");
+        refuse(response, {400, error.what()});
     }
 }
 
-bool is_address_literal(std::string text)
+bool is_page_file(const std::string &path)
 {
-    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
-        text = text.substr(1, text.size() - 2);
-    unsigned char parsed[16];
-    return inet_pton(AF_INET, text.c_str(), parsed) == 1 || inet_pton(AF_INET6, text.c_str(), parsed) == 1;
+    const auto &assets = page_assets();
+    return std::any_of(assets.begin(), assets.end(), [&](const PageAsset &asset) { return path == asset.route; });
 }
 
-// The Host header names this server, never another name that resolves here
-// (a rebound name). Listening on every address, any address literal will do.
-bool host_allowed(const std::string &host, const std::vector<std::string> &addresses, int port)
+// Answers a request that may not reach the routes, and says so.
+bool turned_away(PageServer &server, const httplib::Request &request, httplib::Response &response)
 {
-    const std::string suffix = ":" + std::to_string(port);
-    const bool wildcard = addresses.size() == 1 && (addresses[0] == "0.0.0.0" || addresses[0] == "::");
-    if (wildcard && host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
-        return is_address_literal(host.substr(0, host.size() - suffix.size()));
-    for (const std::string &address : addresses) {
-        const bool ipv6 = address.find(':') != std::string::npos;
-        if (host == (ipv6 ? "[" + address + "]" : address) + ":" + std::to_string(port))
-            return true;
-    }
-    return false;
+    const auto refusal = access_refusal(server.access, request, !is_page_file(request.path));
+    if (refusal)
+        refuse(response, *refusal);
+    return refusal.has_value();
 }
 
-void add_routes(httplib::Server &server, const PreviewSession &session, const LookDevSettings &settings,
-                FramesInProgress &frames, const std::vector<std::string> &hosts, const int &port)
+void add_routes(httplib::Server &http, PageServer &server)
 {
-    server.set_payload_max_length(max_request_body);
-    server.set_pre_routing_handler([&hosts, &port](const httplib::Request &request, httplib::Response &response) {
-        if (host_allowed(request.get_header_value("Host"), hosts, port))
-            return httplib::Server::HandlerResponse::Unhandled;
-        response.status = 403;
-        response.set_content("this page answers only to its own address", "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
+    http.new_task_queue = [] { return new httplib::ThreadPool(workers); };
+    http.set_read_timeout(read_timeout_seconds);
+    http.set_keep_alive_timeout(keep_alive_seconds);
+    http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+    http.set_pre_routing_handler([&server](const httplib::Request &request, httplib::Response &response) {
+        server.connections.request_started(socket_end(request.remote_addr, request.remote_port));
+        return turned_away(server, request, response) ? httplib::Server::HandlerResponse::Handled
+                                                      : httplib::Server::HandlerResponse::Unhandled;
+    });
+    // A client that would send its body only once asked is answered instead.
+    http.set_expect_100_continue_handler([&server](const httplib::Request &request, httplib::Response &response) {
+        return turned_away(server, request, response) ? response.status : 100;
+    });
+    // Once answered, a body announced (and refused) is left unread: the
+    // connection ends, and what follows is never taken for a request.
+    http.set_logger([&server](const httplib::Request &request, const httplib::Response &) {
+        const SocketEnd client = socket_end(request.remote_addr, request.remote_port);
+        if (announces_body(request))
+            ClientSocket(socket_end(request.local_addr, request.local_port), client).cut();
+        server.connections.request_ended(client);
     });
     for (const PageAsset &asset : page_assets()) {
-        server.Get(asset.route, [&asset](const httplib::Request &, httplib::Response &response) {
+        http.Get(asset.route, [&asset](const httplib::Request &, httplib::Response &response) {
+            response.set_header("Content-Security-Policy", page_policy);
+            response.set_header("X-Frame-Options", "DENY");
+            response.set_header("Referrer-Policy", "no-referrer");
             response.set_content(asset.content, asset.type);
         });
     }
-    server.Get("/look", [&](const httplib::Request &, httplib::Response &response) {
-        response.set_content(look_json(session, settings), "application/json");
+    http.Get("/look", [&server](const httplib::Request &, httplib::Response &response) {
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(look_json(server.session, server.settings), "application/json");
     });
-    server.Get("/render", [&](const httplib::Request &request, httplib::Response &response) {
-        render_route(session, settings, frames, request, response);
+    // How many renders the server has started, has in flight and keeps waiting.
+    http.Get("/status", [&server](const httplib::Request &, httplib::Response &response) {
+        const RenderAdmission::Counts counts = server.admission.counts();
+        response.set_header("Cache-Control", "no-store");
+        response.set_content("{\"renders\":" + std::to_string(counts.started) +
+                                 ",\"in_flight\":" + std::to_string(counts.in_flight) +
+                                 ",\"waiting\":" + std::to_string(counts.waiting) +
+                                 ",\"max_work\":" + std::to_string(server.settings.max_work) + "}",
+                             "application/json");
+    });
+    http.Get("/render", [&server](const httplib::Request &request, httplib::Response &response) {
+        render_route(server, request, response);
     });
 }
 
@@ -276,8 +282,12 @@ void add_routes(httplib::Server &server, const PreviewSession &session, const Lo
 
 int serve_look_dev(const PreviewSession &session, const LookDevSettings &settings)
 {
-    // The page's starting values are checked as a render checks them.
-    session.check({settings.sets, settings.attachments, {}, settings.width, settings.height, settings.camera_rays});
+    // The page's starting look is checked as a render checks it.
+    const int samples =
+        session.check({settings.sets, settings.attachments, {}, settings.width, settings.height, settings.camera_rays});
+    const std::string over = work_fault(settings.width, settings.height, settings.camera_rays, samples, settings.max_work);
+    if (!over.empty())
+        throw std::invalid_argument("the starting look: " + over);
 
     // Ctrl-C and SIGTERM are taken by one thread, which stops the servers;
     // even where the shell that started the program ignores them.
@@ -291,17 +301,17 @@ int serve_look_dev(const PreviewSession &session, const LookDevSettings &setting
 
     const std::vector<std::string> addresses =
         settings.listen.empty() ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector<std::string>{settings.listen};
-    std::vector<std::string> hosts = addresses;
+    PageAccess access{addresses, settings.port, new_session_token()};
     if (settings.listen.empty())
-        hosts.push_back("localhost");
-    FramesInProgress frames;
-    int port = settings.port;
+        access.hosts.push_back("localhost");
+    int port = settings.port;  // the one bound, once known
+    PageServer server{session, settings, access, RenderAdmission(AdmissionLimits{}, available_memory),
+                      ConnectionWatch(port, connection_limits)};
     std::vector<std::unique_ptr<httplib::Server>> servers;
     for (const std::string &address : addresses) {
-        auto server = std::make_unique<httplib::Server>();
-        add_routes(*server, session, settings, frames, hosts, port);
-        const bool bound = port == 0 ? (port = server->bind_to_any_port(address)) > 0
-                                     : server->bind_to_port(address, port);
+        auto http = std::make_unique<httplib::Server>();
+        add_routes(*http, server);
+        const bool bound = port == 0 ? (port = http->bind_to_any_port(address)) > 0 : http->bind_to_port(address, port);
         if (!bound) {
             // The loopback's IPv6 address is a convenience; the first address is not.
             if (servers.empty())
@@ -309,20 +319,40 @@ int serve_look_dev(const PreviewSession &session, const LookDevSettings &setting
                                          std::to_string(settings.port) + " (in use, or not an address of this machine)");
             continue;
         }
-        servers.push_back(std::move(server));
+        servers.push_back(std::move(http));
     }
 
+    server.access.port = port;
     const std::string shown = addresses[0].find(':') != std::string::npos ? "[" + addresses[0] + "]" : addresses[0];
-    std::printf("umbrex-render: look-dev page at http://%s:%d/ (Ctrl-C ends)\n", shown.c_str(), port);
+    std::printf("umbrex-render: look-dev page at http://%s:%d/?token=%s (Ctrl-C ends)\n", shown.c_str(), port,
+                server.access.token.c_str());
     std::fflush(stdout);
 
     std::vector<std::thread> listeners;
-    for (auto &server : servers)
-        listeners.emplace_back([&server] { server->listen_after_bind(); });
+    for (auto &http : servers)
+        listeners.emplace_back([&http] { http->listen_after_bind(); });
+    // Renders whose clients have gone are cancelled within a few
+    // milliseconds; connections over their limits are cut a little less often.
+    std::atomic<bool> stopping{false};
+    std::thread watch([&] {
+        for (int tick = 0; !stopping.load(); ++tick) {
+            server.admission.watch_clients();
+            if (tick % 5 == 0)
+                server.connections.sweep();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+
     int signal = 0;
     sigwait(&stop_signals, &signal);
-    for (auto &server : servers)
-        server->stop();
+    // Every render stops at its next bundle of camera rays, every worker
+    // waiting on a client is woken: the program ends at once.
+    server.admission.stop();
+    for (auto &http : servers)
+        http->stop();
+    server.connections.cut_all();
+    stopping = true;
+    watch.join();
     for (std::thread &listener : listeners)
         listener.join();
     std::printf("umbrex-render: stopped\n");

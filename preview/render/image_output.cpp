@@ -3,40 +3,32 @@
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfOutputFile.h>
 #include <png.h>
 #include <stb/stb_image_write.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "preview/value_parsing.h"
 
 namespace {
 
-enum class Format { png, exr };
-
-Format format_of(const std::string &path)
+ImageFormat format_of(const std::string &path)
 {
     const std::string extension = lowercase_extension(path);
     if (extension == ".png")
-        return Format::png;
+        return ImageFormat::png;
     if (extension == ".exr")
-        return Format::exr;
+        return ImageFormat::exr;
     throw ImageOutputError(path + ": the output must end in .png or .exr");
-}
-
-// The name the image is written under before it takes its own.
-std::string partial_path(const std::string &path)
-{
-    const std::filesystem::path p(path);
-    return (p.parent_path() / ("." + p.filename().string() + ".partial-" + std::to_string(getpid()))).string();
 }
 
 // A value from 0 to 1 as a whole number from 0 to `largest`, rounded.
@@ -54,7 +46,12 @@ float srgb_encode(float linear)
     return linear <= 0.0031308f ? linear * 12.92f : 1.055f * std::pow(linear, 1.0f / 2.4f) - 0.055f;
 }
 
-void write_png(const Image &image, const std::string &path, PixelMeaning meaning)
+void append_bytes(std::string &file, const void *data, std::size_t size)
+{
+    file.append(static_cast<const char *>(data), size);
+}
+
+std::string encode_png(const Image &image, PixelMeaning meaning)
 {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(image.pixels.size() * 4);
@@ -62,13 +59,18 @@ void write_png(const Image &image, const std::string &path, PixelMeaning meaning
         for (const float channel : stored_channels(c, meaning))
             bytes.push_back(static_cast<std::uint8_t>(quantise(channel, 255)));
     }
-    if (!stbi_write_png(path.c_str(), image.width, image.height, 4, bytes.data(), image.width * 4))
-        throw ImageOutputError(path + ": cannot write the PNG image");
+    std::string file;
+    const auto append = [](void *context, void *data, int size) {
+        append_bytes(*static_cast<std::string *>(context), data, static_cast<std::size_t>(size));
+    };
+    if (!stbi_write_png_to_func(append, &file, image.width, image.height, 4, bytes.data(), image.width * 4))
+        throw ImageOutputError("cannot encode the PNG image");
+    return file;
 }
 
 // 16 bits a channel through libpng, most significant byte first as PNG
 // stores them. Everything libpng's error return might skip is made before it.
-void write_png16(const Image &image, const std::string &path, PixelMeaning meaning)
+std::string encode_png16(const Image &image, PixelMeaning meaning)
 {
     const auto row_bytes = static_cast<std::size_t>(image.width) * 8;
     std::vector<png_byte> bytes(row_bytes * static_cast<std::size_t>(image.height));
@@ -84,27 +86,53 @@ void write_png16(const Image &image, const std::string &path, PixelMeaning meani
     for (std::size_t y = 0; y < rows.size(); ++y)
         rows[y] = bytes.data() + y * row_bytes;
 
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    png_structp png = file ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr) : nullptr;
+    std::string file;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-        if (file)
-            std::fclose(file);
-        throw ImageOutputError(path + ": cannot write the PNG image");
+        throw ImageOutputError("cannot encode the PNG image");
     }
-    png_init_io(png, file);
+    png_set_write_fn(
+        png, &file,
+        [](png_structp p, png_bytep data, png_size_t size) {
+            append_bytes(*static_cast<std::string *>(png_get_io_ptr(p)), data, size);
+        },
+        nullptr);
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 16,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (std::fclose(file) != 0)
-        throw ImageOutputError(path + ": cannot write the PNG image");
+    return file;
 }
 
-void write_exr(const Image &image, const std::string &path)
+// OpenEXR writes its file front to back and then goes back for the table of
+// line offsets: a string that grows and can be written over.
+class MemoryStream : public Imf::OStream {
+public:
+    MemoryStream() : Imf::OStream("memory") {}
+
+    void write(const char data[], int size) override
+    {
+        const std::size_t end = position_ + static_cast<std::size_t>(size);
+        if (end > bytes_.size())
+            bytes_.resize(end);
+        bytes_.replace(position_, static_cast<std::size_t>(size), data, static_cast<std::size_t>(size));
+        position_ = end;
+    }
+    std::uint64_t tellp() override { return position_; }
+    void seekp(std::uint64_t position) override { position_ = static_cast<std::size_t>(position); }
+
+    std::string take() { return std::move(bytes_); }
+
+private:
+    std::string bytes_;
+    std::size_t position_ = 0;
+};
+
+std::string encode_exr(const Image &image)
 {
     Imf::Header header(image.width, image.height);
     Imf::FrameBuffer frame;
@@ -116,13 +144,30 @@ void write_exr(const Image &image, const std::string &path)
         header.channels().insert(names[channel], Imf::Channel(Imf::FLOAT));
         frame.insert(names[channel], Imf::Slice(Imf::FLOAT, base + channel * sizeof(float), x_stride, y_stride));
     }
+    MemoryStream stream;
     try {
-        Imf::OutputFile file(path.c_str(), header);
+        Imf::OutputFile file(stream, header);
         file.setFrameBuffer(frame);
         file.writePixels(image.height);
     } catch (const std::exception &error) {
-        throw ImageOutputError(path + ": cannot write the EXR image (" + error.what() + ")");
+        throw ImageOutputError(std::string("cannot encode the EXR image (") + error.what() + ")");
     }
+    return stream.take();
+}
+
+// A new empty file beside `path` under a name no one can foresee, open for
+// writing; its name is left in `name`. Made with O_EXCL, so a name someone
+// planted (a link to elsewhere) fails the call instead of being followed.
+int create_beside(const std::string &path, std::string &name)
+{
+    const std::filesystem::path p(path);
+    const std::filesystem::path folder = p.parent_path().empty() ? std::filesystem::path(".") : p.parent_path();
+    std::string pattern = (folder / ("." + p.filename().string() + ".XXXXXX")).string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        throw ImageOutputError(path + ": cannot write there (no such folder, or no permission)");
+    name = pattern;
+    return fd;
 }
 
 }  // namespace
@@ -144,10 +189,9 @@ std::array<float, 4> stored_channels(const miColor &c, PixelMeaning meaning, boo
 
 void check_writable(const std::string &path)
 {
-    const std::string probe = partial_path(path);
-    if (!std::ofstream(probe))
-        throw ImageOutputError(path + ": cannot write there (no such folder, or no permission)");
-    std::filesystem::remove(probe);
+    std::string probe;
+    close(create_beside(path, probe));
+    unlink(probe.c_str());
 }
 
 void check_output_path(const std::string &path)
@@ -156,31 +200,52 @@ void check_output_path(const std::string &path)
     check_writable(path);
 }
 
-void write_whole_file(const std::string &path, const std::function<void(const std::string &temporary)> &write)
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits)
 {
-    const std::string partial = partial_path(path);
-    try {
-        write(partial);
+    if (format == ImageFormat::exr)
+        return encode_exr(image);
+    return png_bits == 16 ? encode_png16(image, meaning) : encode_png(image, meaning);
+}
+
+void write_whole_file(const std::string &path, const std::string &bytes)
+{
+    std::string partial;
+    const int fd = create_beside(path, partial);
+    // mkstemp makes the file private; the file gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::string fault;
+    if (fchmod(fd, 0666 & ~mask) != 0)
+        fault = std::strerror(errno);
+    for (std::size_t done = 0; fault.empty() && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (!(n < 0 && errno == EINTR))
+            fault = n < 0 ? std::strerror(errno) : "nothing written";
+    }
+    if (close(fd) != 0 && fault.empty())
+        fault = std::strerror(errno);
+    if (fault.empty()) {
         std::error_code error;
         std::filesystem::rename(partial, path, error);
         if (error)
-            throw ImageOutputError(path + ": cannot write the file (" + error.message() + ")");
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        throw;
+            fault = error.message();
+    }
+    if (!fault.empty()) {
+        unlink(partial.c_str());
+        throw ImageOutputError(path + ": cannot write the file (" + fault + ")");
     }
 }
 
 void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits)
 {
-    const Format format = format_of(path);
-    write_whole_file(path, [&](const std::string &partial) {
-        if (format == Format::exr)
-            write_exr(image, partial);
-        else if (png_bits == 16)
-            write_png16(image, partial, meaning);
-        else
-            write_png(image, partial, meaning);
-    });
+    const ImageFormat format = format_of(path);
+    std::string file;
+    try {
+        file = encode_image(image, format, meaning, png_bits);
+    } catch (const ImageOutputError &error) {
+        throw ImageOutputError(path + ": " + error.what());
+    }
+    write_whole_file(path, file);
 }

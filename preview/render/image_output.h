@@ -1,11 +1,10 @@
 // Writing the rendered frame or baked texture: 8- or 16-bit PNG for viewing
-// and painting, float EXR for the exact values. A file appears whole or not
-// at all.
+// and painting, float EXR for the exact values, as files or in memory. A
+// file appears whole or not at all.
 #ifndef UMBREX_PREVIEW_IMAGE_OUTPUT_H
 #define UMBREX_PREVIEW_IMAGE_OUTPUT_H
 
 #include <array>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,6 +30,8 @@ struct ImageOutputError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+enum class ImageFormat { png, exr };
+
 // Fails early, before any rendering, for a path that cannot be written: an
 // unknown extension or a folder that does not take the file.
 void check_output_path(const std::string &path);
@@ -39,12 +40,15 @@ void check_output_path(const std::string &path);
 // no permission), whatever its kind.
 void check_writable(const std::string &path);
 
-// Writes a file whole or not at all: `write` writes it under a temporary
-// name beside `path`, which then takes its own name. Whatever `write` throws
-// leaves no file behind and is thrown on.
-void write_whole_file(const std::string &path, const std::function<void(const std::string &temporary)> &write);
+// The image's file in memory, byte for byte what write_image writes; a PNG
+// has 8 or 16 bits per channel.
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits = 8);
 
-// A PNG has 8 or 16 bits per channel.
+// Writes the bytes under a name of their own that no one can foresee (made
+// with mkstemp beside `path`, so a link planted there is never followed),
+// then renames them into place: the file appears whole or not at all.
+void write_whole_file(const std::string &path, const std::string &bytes);
+
 void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits = 8);
 
 #endif

@@ -1,6 +1,7 @@
 #include "preview/render/preview_session.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "preview/import/import_apart.h"
@@ -33,6 +34,21 @@ float parameter_value(const ParameterRecord &record, const ShaderDeclaration &de
 {
     const DeclaredParameter *p = declaration.find(name);
     return p ? record.value(*p)[0] : otherwise;
+}
+
+// The samples parameter as the shader reads it, 0 when the declaration lacks
+// it. An integer exactly: a float holds only 24 of its bits, and turns
+// 2147483647 into 2^31, which no int holds.
+int samples_parameter(const ParameterRecord &record, const ShaderDeclaration &declaration)
+{
+    const DeclaredParameter *p = declaration.find("samples");
+    if (!p)
+        return 0;
+    if (p->type != ParameterType::integer)
+        return static_cast<int>(std::clamp(record.value(*p)[0], -2e9f, 2e9f));
+    std::int32_t samples;
+    std::memcpy(&samples, static_cast<const unsigned char *>(record.fields()) + p->offset, sizeof samples);
+    return samples;
 }
 
 // The record with the look's values and attachments; the attachments point
@@ -135,7 +151,7 @@ int PreviewSession::check(const Look &look) const
     const ParameterRecord record = make_record(declaration_, look, attachments);
     if (!look.camera.empty())
         check_camera_reach(parse_camera(look.camera), mesh_);
-    return static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f));
+    return samples_parameter(record, declaration_);
 }
 
 void PreviewSession::run_shader(const Look &look, const std::function<void(const ShaderPass &)> &pass) const
@@ -157,7 +173,7 @@ void PreviewSession::run_shader(const Look &look, const std::function<void(const
     }
     const bool bent_normals = parameter_value(record, declaration_, "bent_normals", 0.0f) != 0.0f;
     pass({shader_, record, attachments, shader_record,
-          static_cast<int>(parameter_value(record, declaration_, "samples", 0.0f)),
+          samples_parameter(record, declaration_),
           bent_normals ? PixelMeaning::data : PixelMeaning::colour});
     if (per_instance)
         shader_.exit(&host_state, instance);

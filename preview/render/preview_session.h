@@ -95,7 +95,7 @@ public:
     int check(const Look &look) const;
 
     // Renders the look with the shader as the host does, init and exit around
-    // the frame. Stops between tiles once `cancel` turns true.
+    // the frame. Stops within a bundle of camera rays once `cancel` turns true.
     RenderedLook render(const Look &look, int threads, bool show_progress = false,
                         const std::atomic<bool> *cancel = nullptr) const;
 

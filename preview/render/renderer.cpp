@@ -29,7 +29,8 @@ public:
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
           image_(image), key_(seed_key(settings.seed)),
           shader_(shader, frame, shader_record,
-                  settings.probe_logs ? &(*settings.probe_logs)[static_cast<std::size_t>(index)] : nullptr)
+                  settings.probe_logs ? &(*settings.probe_logs)[static_cast<std::size_t>(index)] : nullptr,
+                  settings.cancel)
     {
     }
 
@@ -37,10 +38,14 @@ public:
     {
         const int x0 = tile % columns * tile_size;
         const int y0 = tile / columns * tile_size;
-        render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height));
+        if (!render_tile(x0, y0, std::min(x0 + tile_size, settings_.width), std::min(y0 + tile_size, settings_.height)))
+            stopped_ = true;
     }
 
     std::uint64_t probe_rays() const { return shader_.probe_rays(); }
+
+    // Whether the frame was cancelled within one of this worker's tiles.
+    bool stopped() const { return stopped_; }
 
 private:
     // One camera ray of a pixel: which, and where it goes.
@@ -52,12 +57,17 @@ private:
     // The tile's camera rays, pixel by pixel, traced a bundle at a time (a
     // row of a full tile when there is one ray per pixel), then shaded in
     // turn; each pixel is the mean of its rays' colours, summed in order.
-    void render_tile(int x0, int y0, int x1, int y1)
+    // A cancelled frame stops after the bundle in progress (whose shading
+    // calls end at their next sample), so that a frame of one pixel with
+    // many rays stops as soon as a large one: the tile is left unwritten and
+    // false returned.
+    bool render_tile(int x0, int y0, int x1, int y1)
     {
         const int rays = settings_.camera_rays;
         miColor sums[tile_size * tile_size] = {};
         CameraRay bundle[RayTracer::max_bundle];
         std::size_t count = 0;
+        // Checked after the shading, so that a call cut short is never kept.
         const auto trace_and_shade = [&] {
             Vec3 directions[RayTracer::max_bundle];
             RayHit hits[RayTracer::max_bundle];
@@ -72,6 +82,7 @@ private:
                 sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
             }
             count = 0;
+            return !(settings_.cancel && settings_.cancel->load(std::memory_order_relaxed));
         };
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
@@ -82,12 +93,13 @@ private:
                     if (rays > 1)
                         sobol_point(static_cast<std::uint32_t>(ray), jitter, offset);
                     bundle[count++] = {x, y, ray, rays_.direction(x + offset[0], y + offset[1])};
-                    if (count == RayTracer::max_bundle)
-                        trace_and_shade();
+                    if (count == RayTracer::max_bundle && !trace_and_shade())
+                        return false;
                 }
             }
         }
-        trace_and_shade();
+        if (!trace_and_shade())
+            return false;
         const float n = static_cast<float>(rays);
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
@@ -96,6 +108,7 @@ private:
                                                                                     sum.a / n};
             }
         }
+        return true;
     }
 
     // The shader's colour where a camera ray met the scene.
@@ -122,6 +135,7 @@ private:
     Image &image_;
     const std::uint32_t key_;  // the seed's part of every pixel's hash
     PointShader shader_;
+    bool stopped_ = false;
 };
 
 std::string size_options(int width, int height)
@@ -136,15 +150,13 @@ std::string gibibytes(std::uint64_t bytes)
     return text;
 }
 
-// Bytes a frame of that size takes while it renders and is written: the
-// floats rendered, and the bytes of a PNG written from them.
+}  // namespace
+
 std::uint64_t frame_memory(int width, int height)
 {
     const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    return pixels * (sizeof(miColor) + 4);
+    return pixels * 2 * sizeof(miColor);
 }
-
-}  // namespace
 
 FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environment,
                             const ParameterRecord &record, const std::vector<Attachment> &attachments,
@@ -170,6 +182,15 @@ std::uint64_t available_memory()
     return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
+std::string frame_memory_fault(int width, int height, std::uint64_t available)
+{
+    const std::uint64_t needed = frame_memory(width, height);
+    if (needed <= available)
+        return {};
+    return size_options(width, height) + ": the image needs " + gibibytes(needed) + " of memory, and " +
+           gibibytes(available) + " is available";
+}
+
 void check_memory(std::uint64_t needed, const std::string &what)
 {
     const std::uint64_t available = available_memory();
@@ -180,7 +201,9 @@ void check_memory(std::uint64_t needed, const std::string &what)
 
 void check_frame_fits(int width, int height)
 {
-    check_memory(frame_memory(width, height), size_options(width, height) + ": the image");
+    const std::string fault = frame_memory_fault(width, height, available_memory());
+    if (!fault.empty())
+        throw RenderError(fault);
 }
 
 Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
@@ -217,7 +240,9 @@ Image render_frame(const LoadedShader &shader, const FrameScene &frame, miShader
     statistics.threads = run.threads;
     statistics.thread_start_fault = run.thread_start_fault;
     statistics.cancelled = run.cancelled;
-    for (const FrameWorker &worker : workers)
+    for (const FrameWorker &worker : workers) {
         statistics.probe_rays += worker.probe_rays();
+        statistics.cancelled |= worker.stopped();
+    }
     return image;
 }

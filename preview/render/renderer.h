@@ -23,7 +23,8 @@ struct RenderSettings {
     // Picks the frame's sample pattern: another seed, another pattern as good.
     std::uint32_t seed = 0;
     bool show_progress = false;
-    // When set, and once it turns true, the frame stops between tiles.
+    // When set, and once it turns true, the frame stops within a bundle of
+    // camera rays: every few milliseconds of work at most.
     const std::atomic<bool> *cancel = nullptr;
     // When set, one log per thread receives every probe traced.
     std::vector<std::vector<ProbeRay>> *probe_logs = nullptr;
@@ -49,8 +50,16 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
                             const ParameterRecord &record, const std::vector<Attachment> &attachments,
                             UpAxis up);
 
+// Bytes a frame of that size takes while it renders and is encoded: the
+// floats rendered, and as much again at most for the image made from them.
+std::uint64_t frame_memory(int width, int height);
+
 // Memory the system can give without swapping, as the kernel estimates it.
 std::uint64_t available_memory();
+
+// Says how much memory a frame of that size needs when that is more than
+// `available`; nothing when it fits.
+std::string frame_memory_fault(int width, int height, std::uint64_t available);
 
 // Throws RenderError when that many bytes are more than is available:
 // "WHAT needs N GiB of memory, and M GiB is available".

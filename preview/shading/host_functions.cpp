@@ -34,6 +34,10 @@ HOST_FUNCTION miBoolean mi_sample(double *sample, int *counter, miState *state,
     if (*counter < 0 || *counter >= *count || dimension < 1 || dimension > 2)
         return miFALSE;
     ShadingState &s = shading_state(state);
+    // A frame given up ends every shading call at its next sample, however
+    // many it asked for.
+    if (s.cancel && s.cancel->load(std::memory_order_relaxed))
+        return miFALSE;
     const auto count_asked = static_cast<std::uint32_t>(*count);
     if (count_asked != s.sample_count) {  // the step stays while the count does
         s.sample_count = count_asked;

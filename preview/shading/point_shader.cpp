@@ -1,12 +1,13 @@
 #include "preview/shading/point_shader.h"
 
 PointShader::PointShader(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
-                         std::vector<ProbeRay> *probe_log)
+                         std::vector<ProbeRay> *probe_log, const std::atomic<bool> *cancel)
     : shader_(shader), frame_(frame), probes_(*frame.tracer)
 {
     s_.frame = &frame;
     s_.probes = &probes_;
     s_.probe_log = probe_log;
+    s_.cancel = cancel;
     s_.state.child = &s_.child;
     s_.state.shader = &shader_record;
 }

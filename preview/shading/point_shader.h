@@ -5,6 +5,7 @@
 #ifndef UMBREX_PREVIEW_POINT_SHADER_H
 #define UMBREX_PREVIEW_POINT_SHADER_H
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -23,9 +24,10 @@ struct SurfacePoint {
 class PointShader {
 public:
     // The frame scene and the shader record must outlive this; when a log is
-    // given, every probe traced is appended to it.
+    // given, every probe traced is appended to it; once `cancel` (when given)
+    // turns true, every shading call ends at its next sample.
     PointShader(const LoadedShader &shader, const FrameScene &frame, miShaderRecord &shader_record,
-                std::vector<ProbeRay> *probe_log = nullptr);
+                std::vector<ProbeRay> *probe_log = nullptr, const std::atomic<bool> *cancel = nullptr);
     PointShader(const PointShader &) = delete;  // the state points into itself
     PointShader &operator=(const PointShader &) = delete;
 

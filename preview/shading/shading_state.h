@@ -3,6 +3,7 @@
 #ifndef UMBREX_PREVIEW_SHADING_STATE_H
 #define UMBREX_PREVIEW_SHADING_STATE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -57,6 +58,7 @@ struct ShadingState {
     std::uint32_t sample_count;  // the count the step is for
     std::uint32_t sample_step;
     std::uint64_t probe_rays;   // traced by this thread so far
+    const std::atomic<bool> *cancel;  // when set and true, the frame is abandoned: no more samples
     std::vector<ProbeRay> *probe_log;  // when set, every probe is appended
     alignas(16) float attached_values[32][4];
 };

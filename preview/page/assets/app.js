@@ -3,12 +3,31 @@
 'use strict';
 
 const tab = Array.from(crypto.getRandomValues(new Uint8Array(8)), b => b.toString(16).padStart(2, '0')).join('');
+
+// The session's token comes in the address umbrex-render printed; the tab
+// keeps it (a reload still works), takes it out of the address bar, and
+// hands it back with every request: the server answers nothing else.
+const token = (() => {
+  const given = new URLSearchParams(location.search).get('token');
+  if (given) {
+    sessionStorage.setItem('umbrex-token', given);
+    history.replaceState(null, '', location.pathname);
+  }
+  return sessionStorage.getItem('umbrex-token') || '';
+})();
+
+// Every request of the page goes through here. `signal` aborts it.
+function api(path, signal) {
+  return fetch(path, {headers: {'X-Umbrex-Token': token}, cache: 'no-store', signal});
+}
+
 const $ = id => document.getElementById(id);
 let look = null;        // what the server starts with
 let values = {};        // parameter name -> array of numbers
 let checkers = {};      // parameter name -> cell size, when attached to a checker
 let camera = null;      // {eye, target, fov}
 let generation = 0;     // the newest change; older answers are dropped
+let requests = null;    // aborts the newest change's requests
 
 // Numbers as the command line reads them: floats that parse back exactly.
 const float = v => String(Number(Math.fround(v).toPrecision(9)));
@@ -38,8 +57,11 @@ function lookArguments() {
   return args;
 }
 
-function query(level, format) {
-  const q = new URLSearchParams({tab, level, format});
+// A render request of the look. `stream` is the tab's for the view; a save
+// has its own, so that it does not cancel the view's frame (the server
+// renders one frame per stream at a time, the newest).
+function query(level, format, stream = tab) {
+  const q = new URLSearchParams({tab: stream, level, format});
   for (const [option, value] of lookArguments()) {
     const key = {'--set': 'set', '--attach': 'attach', '--camera': 'camera', '--width': 'width',
                  '--height': 'height', '--aa': 'aa'}[option];
@@ -62,9 +84,9 @@ function mode() {
   return on('bent_normals') ? 'bent normals' : on('environment') ? 'environment' : 'occlusion';
 }
 
-async function fetchImage(level, mine) {
+async function fetchImage(level, mine, signal) {
   const started = performance.now();
-  const response = await fetch(query(level, 'png'));
+  const response = await api(query(level, 'png'), signal);
   if (mine !== generation) return false;
   if (response.status === 409) return false;
   if (!response.ok) {
@@ -89,18 +111,38 @@ async function fetchImage(level, mine) {
 }
 
 // Any change: a coarse image at once, then the full one; a newer change
-// cancels both (the server stops the older frame between tiles).
+// aborts both (the server stops the older frame within milliseconds).
 async function changed() {
   const mine = ++generation;
+  if (requests) requests.abort();
+  requests = new AbortController();
+  const signal = requests.signal;
   $('mode').textContent = mode();
   $('command').value = command();
-  $('save-png').href = query('final', 'png') + '&download=1';
-  $('save-exr').href = query('final', 'exr') + '&download=1';
   $('view').dataset.state = 'rendering';
   try {
-    if (await fetchImage('coarse', mine) && mine === generation) await fetchImage('final', mine);
+    if (await fetchImage('coarse', mine, signal) && mine === generation) await fetchImage('final', mine, signal);
   } catch (error) {
-    if (mine === generation) $('error').textContent = String(error);
+    if (mine === generation && error.name !== 'AbortError') $('error').textContent = String(error);
+  }
+}
+
+// The look's final image as a PNG or EXR file, rendered for the save.
+async function saved(format) {
+  const response = await api(query('final', format, tab + 'save'));
+  if (!response.ok) throw new Error(await response.text());
+  return response.blob();
+}
+
+async function save(format) {
+  try {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(await saved(format));
+    link.download = 'umbrex.' + format;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  } catch (error) {
+    $('error').textContent = error.message;
   }
 }
 
@@ -241,7 +283,12 @@ function dolly(amount) {
 }
 
 async function start() {
-  look = await (await fetch('/look')).json();
+  const answer = await api('/look');
+  if (!answer.ok) {
+    $('error').textContent = await answer.text();
+    return;
+  }
+  look = await answer.json();
   $('shader-name').textContent = look.shader;
   for (const p of look.parameters) values[p.name] = p.value.slice();
   for (const spec of look.attachments) {
@@ -274,6 +321,8 @@ async function start() {
     build();
     changed();
   });
+  $('save-png').addEventListener('click', () => save('png'));
+  $('save-exr').addEventListener('click', () => save('exr'));
   $('copy-command').addEventListener('click', async () => {
     $('command').select();
     try { await navigator.clipboard.writeText($('command').value); } catch (error) { document.execCommand('copy'); }
