@@ -253,7 +253,9 @@ TEST_F(RenderTest, FramesAreTheSameWhateverTheThreads)
 
 // A seed picks another sample pattern: seed 0 is the pattern without one,
 // another seed changes most shaded pixels, the same seed repeats exactly, and
-// the frame's mean stays within the noise of both.
+// the frame's mean stays within the noise of both. Passes, each with a
+// pattern of its own, add up: one pass is the frame as ever, and four of 16
+// samples halve the noise between two seeds, as 64 samples would.
 TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
 {
     const std::string arguments = "--width 48 --height 27 --set samples=16";
@@ -279,6 +281,19 @@ TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
     // Open ground sees no occluder whatever the pattern; the rest changes.
     EXPECT_GT(changed, shaded / 3);
     EXPECT_NEAR(plain_sum / shaded, seven_sum / shaded, 0.01);
+
+    const Image one_pass = render_exr(arguments + " --pass-samples 16");
+    EXPECT_EQ(std::memcmp(plain.pixels.data(), one_pass.pixels.data(), plain.pixels.size() * sizeof(miColor)), 0);
+    const auto noise = [](const Image &a, const Image &b) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < a.pixels.size(); ++i)
+            sum += (a.pixels[i].r - b.pixels[i].r) * (a.pixels[i].r - b.pixels[i].r);
+        return std::sqrt(sum / static_cast<double>(a.pixels.size()));
+    };
+    const std::string passes = "--width 48 --height 27 --set samples=64 --pass-samples 16";
+    const double ratio = noise(render_exr(passes), render_exr(passes + " --seed 7")) / noise(plain, seven);
+    EXPECT_GT(ratio, 0.35);
+    EXPECT_LT(ratio, 0.65);
 }
 
 // Where a resting sphere meets the ground the occlusion is deep; open ground
@@ -343,6 +358,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--width 0", "--width: 0 is not in the range 1 to 16384"},
         {"--height abc", "--height: \"abc\" is not a whole number"},
         {"--seed -1", "--seed: -1 is not in the range 0 to 2147483647"},
+        {"--pass-samples 0", "--pass-samples: 0 is not in the range 1 to 2147483647"},
         {"--up x", "--up"},
         {"--camera 1e19,0,0:0,0,0:40", "--camera: the eye lies 1e+19 units from the scene's centre"},
         {"--camera 1e308,0,0:-1e308,0,0:40", "--camera: the eye and the target are too far apart"},

@@ -210,10 +210,13 @@ int render(const Options &options)
     const PreviewSession session(session_options(options));
     for (const std::string &warning : session.warnings())
         warn(warning);
-    const Look look{options.sets,   options.attachments, options.camera,
-                    options.width,  options.height,      options.aa,
-                    static_cast<std::uint32_t>(options.seed), options.pass_samples};
+    Look look{options.sets,   options.attachments, options.camera,
+              options.width,  options.height,      options.aa,
+              static_cast<std::uint32_t>(options.seed), options.pass_samples};
     const int samples = session.check(look);
+    // Passes as large as the samples or larger are one: the command says none.
+    if (!session.pass_plan(look).split())
+        look.pass_samples = 0;
     warn_about_samples(samples, static_cast<double>(options.width) * options.height * options.aa);
 
     const RenderedLook rendered = session.render(look, options.threads, isatty(STDERR_FILENO) != 0);

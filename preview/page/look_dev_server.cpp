@@ -156,8 +156,11 @@ int whole_number(const QueryParameters &query, const char *name, int fallback, i
         return fallback;
     const std::string text = query.value(name);
     const std::string fault = whole_number_fault(text, low, high);
-    if (!fault.empty())
-        throw std::invalid_argument(std::string("--") + name + ": " + fault);
+    if (!fault.empty()) {
+        std::string option = name;  // named as the command line names it
+        std::replace(option.begin(), option.end(), '_', '-');
+        throw std::invalid_argument("--" + option + ": " + fault);
+    }
     return std::stoi(text);
 }
 
@@ -267,6 +270,9 @@ void render_route(PageServer &server, const httplib::Request &request, httplib::
                 look.sets.push_back("samples=" + std::to_string(coarse_samples));
             plan = session.pass_plan(look);
         }
+        // Passes as large as the samples or larger are one: the command says none.
+        if (!plan.split())
+            look.pass_samples = 0;
         const std::string command = look_command(server.settings.scene_arguments, look);
         // A pass is a render of its own; the first is the largest.
         const int work_samples = level == "pass" ? plan.samples_of(0) : plan.samples;
