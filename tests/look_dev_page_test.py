@@ -4,8 +4,9 @@
 On the built-in scene: moves the spread slider with the keyboard and waits for
 the passes to complete; reads the pixel under the cursor and finds it in the
 EXR the page saves; clicks Save PNG then Save EXR and finds both files, named
-after the look; types a bad width and finds the old image marked stale and
-the copied command still the last good one; asks for 100000 samples, stops
+after the look, though the look changes right after; types a bad width and
+finds the old image marked stale and the copied command still the last good
+one; picks #803020 and finds it sent linear; asks for 100000 samples, stops
 them, and finds the server's count of renders settled and the command naming
 the samples reached; measures the noise between two seeds after one pass and
 after eight; keeps a snapshot as A and a preset, reloads, and finds both. Then
@@ -239,6 +240,8 @@ def check_values_and_saves(driver, downloads):
     name = driver.execute_script("return lookName(keptLook().state, keptLook().samples)")
     driver.find_element(By.ID, "save-png").click()
     driver.find_element(By.ID, "save-exr").click()
+    # A change right after the clicks changes neither file.
+    value_of(driver, '.parameter[data-name="samples"] input[type=number]', 24)
     wanted = {name + ".png": b"\x89PNG", name + ".exr": b"\x76\x2f\x31\x01"}
     for _ in range(300):
         if all(os.path.exists(os.path.join(downloads, f)) for f in wanted):
@@ -267,6 +270,15 @@ def check_bad_value(driver):
         fail("after a bad width the copied command is " + command_of(driver))
     since = value_of(driver, "width", 320)
     wait_for_final(driver, since, "the width set right again")
+
+
+def check_colour_picker(driver):
+    """A colour picked in sRGB is sent as linear values."""
+    since = value_of(driver, '.parameter[data-name="dark"] input[type=color]', "#803020")
+    wait_for_final(driver, since, "the picked colour")
+    if "--set dark=0.215860501,0.0295568351,0.0144438436,1 " not in command_of(driver):
+        fail("#803020 picked for dark gives " + command_of(driver))
+    driver.find_element(By.CSS_SELECTOR, '.parameter[data-name="dark"] button.reset').click()
 
 
 def check_stop(driver, url):
@@ -316,9 +328,7 @@ def check_noise(driver):
 
 
 def check_kept_over_reload(driver, url):
-    """A snapshot chosen as A and a preset outlive a reload."""
-    driver.find_element(By.ID, "snapshot").click()
-    WebDriverWait(driver, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#strip .snapshot"))
+    """The snapshot taken first, chosen as A, and a preset outlive a reload."""
     driver.find_element(By.CSS_SELECTOR, "#strip .snapshot .choose-a").click()
     driver.find_element(By.ID, "preset-name").send_keys("soft")
     driver.find_element(By.ID, "keep-preset").click()
@@ -339,6 +349,8 @@ def built_in_scene(program, screenshot, downloads):
         wait_for(driver, ("final",), "the first image")
         if driver.find_element(By.ID, "mode").text != "occlusion":
             fail("the mode readout says " + driver.find_element(By.ID, "mode").text)
+        driver.find_element(By.ID, "snapshot").click()
+        WebDriverWait(driver, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#strip .snapshot"))
 
         spread = driver.find_element(By.CSS_SELECTOR, '.parameter[data-name="spread"] input[type=range]')
         before = rendered(driver)
@@ -358,11 +370,15 @@ def built_in_scene(program, screenshot, downloads):
 
         check_values_and_saves(driver, downloads)
         check_bad_value(driver)
+        check_colour_picker(driver)
         check_stop(driver, url)
         check_noise(driver)
         check_kept_over_reload(driver, url)
         if screenshot:
-            driver.execute_script("view.wipe = 0.35; draw();")
+            since = value_of(driver, '.parameter[data-name="dark"] input[type=color]', "#803020")
+            wait_for_final(driver, since, "the picture's look")
+            driver.execute_script("view.wipe = 0.4; draw();")
+            ActionChains(driver).move_to_element_with_offset(driver.find_element(By.ID, "view"), 60, 40).perform()
             driver.save_screenshot(screenshot)
 
         # Another page of this machine cannot drive the server.
