@@ -34,6 +34,9 @@ all_mutants=(
   "image as wide as high|preview/scene/camera.cpp|half_width_ = half_height_ * static_cast<float>(width) / static_cast<float>(height);|half_width_ = half_height_;"
   "sky's zenith along x|preview/shading/environment.cpp|const float up = direction.y / l;|const float up = direction.x / l;"
   "lattice step one short|preview/shading/sampler.cpp|(std::uint64_t{1} << 32) / count)|(std::uint64_t{1} << 32) / (count + 1))"
+  "every pass with the same pattern|preview/shading/sampler.cpp|return pass == 0 ? seed_key(seed) : mix(hash_seed(seed, pass, 0x5A55E5u));|return seed_key(seed);"
+  "page's pivot one unit before the lens|preview/page/assets/camera.js|const hit = await pick(state.camera, state.width / 2, state.height / 2).catch(() => null);|const hit = add(state.camera.eye, cameraAxes(state.camera).forward);"
+  "copied command follows a refused value|preview/page/assets/progressive.js|return {state: page.good, samples:|return {state: page.state, samples:"
 )
 
 scratch=build-preview-mutation

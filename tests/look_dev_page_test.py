@@ -241,7 +241,7 @@ def check_values_and_saves(driver, downloads):
     driver.find_element(By.ID, "save-png").click()
     driver.find_element(By.ID, "save-exr").click()
     # A change right after the clicks changes neither file.
-    value_of(driver, '.parameter[data-name="samples"] input[type=number]', 24)
+    since = value_of(driver, '.parameter[data-name="samples"] input[type=number]', 24)
     wanted = {name + ".png": b"\x89PNG", name + ".exr": b"\x76\x2f\x31\x01"}
     for _ in range(300):
         if all(os.path.exists(os.path.join(downloads, f)) for f in wanted):
@@ -254,6 +254,7 @@ def check_values_and_saves(driver, downloads):
         with open(path, "rb") as saved_file:
             if not saved_file.read().startswith(magic):
                 fail(file + " is not what its name says")
+    wait_for_final(driver, since, "the change after the saves")
 
 
 def check_bad_value(driver):
