@@ -341,6 +341,14 @@ TEST_F(LookDevServer, WorkOverTheBudgetIsRefusedAtOnce)
     EXPECT_EQ(over->status, 413);
     EXPECT_NE(over->body.find("147456 of work, over the cap of 100000"), std::string::npos) << over->body;
     EXPECT_EQ(renders().first, 1);
+
+    // A pass counts alone (64 x 36 x 16); a save of passes added up renders nothing.
+    const std::string look = "/render?pass_samples=16&set=samples%3D";
+    for (int pass = 0; pass < 4; ++pass)
+        EXPECT_EQ(status(small.Get(look + "64&tab=p&level=pass")), 200);
+    EXPECT_EQ(status(small.Get(look + "64&tab=s")), 200);
+    EXPECT_EQ(status(small.Get(look + "80&tab=s")), 413);
+    EXPECT_EQ(status(small.Get(look + "80&tab=p&level=pass&width=256")), 413);  // 147456
 }
 
 // Four clients at once each get their own frames; a newer change from one tab
@@ -530,28 +538,27 @@ TEST_F(LookDevServer, PassesAddUpToTheCommandLinesImage)
         EXPECT_EQ(answer->get_header_value("X-Umbrex-Samples-Done"), std::to_string(16 * pass));
         EXPECT_EQ(answer->get_header_value("X-Umbrex-Passes"), std::to_string(pass) + "/3");
     }
-    const auto stopped = c.Get("/render?tab=vsave1&width=64&height=36&pass_samples=16&format=exr&set=samples%3D32");
-    ASSERT_EQ(status(stopped), 200);
-    EXPECT_EQ(stopped->get_header_value("X-Umbrex-Probe-Rays"), "0");
-    const fs::path exr = folder_ / "cli.exr";
-    ASSERT_TRUE(command_line("--width 64 --height 36 --seed 5 --set samples=32 --pass-samples 16 --output " +
-                             exr.string()));
-    EXPECT_EQ(stopped->body, file_bytes(exr));
-
+    // A save of `samples` as `format`, answered from the sum: the command line's file.
+    const auto saved = [&](const std::string &tab, const std::string &samples, const std::string &format) {
+        const auto answer = c.Get("/render?width=64&height=36&pass_samples=16&tab=" + tab + "&format=" + format +
+                                  "&set=samples%3D" + samples);
+        EXPECT_EQ(status(answer), 200);
+        EXPECT_EQ(answer->get_header_value("X-Umbrex-Probe-Rays"), "0");
+        const fs::path file = folder_ / ("cli." + format);
+        EXPECT_TRUE(command_line("--width 64 --height 36 --seed 5 --set samples=" + samples +
+                                 " --pass-samples 16 --output " + file.string()));
+        EXPECT_EQ(answer->body, file_bytes(file));
+        return answer->body;
+    };
+    saved("vsave1", "32", "exr");  // stopped at 32 of 48
     for (const char *done : {"48", "48"}) {
         const auto answer = c.Get(look + "48&level=pass");
         ASSERT_EQ(status(answer), 200);
         EXPECT_EQ(answer->get_header_value("X-Umbrex-Samples-Done"), done);
     }
-    const auto png = c.Get("/render?tab=vsave2&width=64&height=36&pass_samples=16&set=samples%3D48");
-    ASSERT_EQ(status(png), 200);
-    EXPECT_EQ(png->get_header_value("X-Umbrex-Probe-Rays"), "0");
-    const fs::path cli_png = folder_ / "cli.png";
-    ASSERT_TRUE(command_line("--width 64 --height 36 --seed 5 --set samples=48 --pass-samples 16 --output " +
-                             cli_png.string()));
-    EXPECT_EQ(png->body, file_bytes(cli_png));
-    EXPECT_NE(png->body.find("iTXtCommand"), std::string::npos);
-    EXPECT_NE(png->body.find(" --set samples=48 --width 64 --height 36 --seed 5 --pass-samples 16"), std::string::npos);
+    const std::string png = saved("vsave2", "48", "png");
+    EXPECT_NE(png.find("iTXtCommand"), std::string::npos);
+    EXPECT_NE(png.find(" --set samples=48 --width 64 --height 36 --seed 5 --pass-samples 16"), std::string::npos);
 
     const auto warned = c.Get("/render?tab=w&level=coarse&format=floats&set=samples%3D-1");
     ASSERT_EQ(status(warned), 200);

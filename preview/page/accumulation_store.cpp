@@ -103,19 +103,31 @@ std::optional<AccumulationStore::Claim> AccumulationStore::claim(const std::stri
     return Claim(*this, found);
 }
 
+std::list<AccumulationStore::Entry>::iterator AccumulationStore::every_pass(const std::string &key,
+                                                                            const PassPlan &plan)
+{
+    return std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) {
+        const bool all = e.whole ? e.plan.samples == plan.samples && e.plan.pass_samples == plan.pass_samples
+                                 : e.sum.passes() == plan.passes() && leads_to(e, plan);
+        return !e.busy && e.key == key && all;
+    });
+}
+
 std::optional<std::pair<Image, PixelMeaning>> AccumulationStore::finished(const std::string &key,
                                                                          const PassPlan &plan)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Entry &e : entries_) {
-        const bool all = e.whole ? e.plan.samples == plan.samples && e.plan.pass_samples == plan.pass_samples
-                                 : e.sum.passes() == plan.passes() && leads_to(e, plan);
-        if (!e.busy && e.key == key && all) {
-            e.used = ++uses_;
-            return std::make_pair(e.sum.mean(), e.meaning);
-        }
-    }
-    return std::nullopt;
+    const auto found = every_pass(key, plan);
+    if (found == entries_.end())
+        return std::nullopt;
+    found->used = ++uses_;
+    return std::make_pair(found->sum.mean(), found->meaning);
+}
+
+bool AccumulationStore::holds(const std::string &key, const PassPlan &plan)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return every_pass(key, plan) != entries_.end();
 }
 
 void AccumulationStore::keep(const std::string &tab, const std::string &key, const PassPlan &plan,

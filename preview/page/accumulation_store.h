@@ -68,6 +68,8 @@ public:
 
     // The image of every pass of `plan`, where one is kept, and its meaning.
     std::optional<std::pair<Image, PixelMeaning>> finished(const std::string &key, const PassPlan &plan);
+    // Whether such an image is kept.
+    bool holds(const std::string &key, const PassPlan &plan);
 
     // Keeps an image of every pass of `plan`, rendered at once for the tab.
     void keep(const std::string &tab, const std::string &key, const PassPlan &plan, const Image &image,
@@ -76,6 +78,8 @@ public:
 private:
     // The passes `entry` holds are the first passes of `plan`.
     static bool leads_to(const Entry &entry, const PassPlan &plan);
+    // The entry that holds every pass of `plan`, or the end.
+    std::list<Entry>::iterator every_pass(const std::string &key, const PassPlan &plan);
     // Makes room for `bytes` more, dropping the least recently used images
     // that no request holds; false where that is not enough.
     bool make_room(std::uint64_t bytes);

@@ -278,7 +278,7 @@ void render_route(PageServer &server, const httplib::Request &request, httplib::
         const int work_samples = level == "pass" ? plan.samples_of(0) : plan.samples;
         const std::string over =
             work_fault(look.width, look.height, look.camera_rays, work_samples, server.settings.max_work);
-        if (!over.empty() && !(level == "final" && server.accumulations.finished(key, plan)))
+        if (!over.empty() && !(level == "final" && server.accumulations.holds(key, plan)))
             return refuse(response, {413, over});
         response.set_header("Cache-Control", "no-store");
         if (request.method == "HEAD") {
