@@ -73,10 +73,19 @@ function showWarnings(warning) {
 }
 
 // One frame of the look as floats, or null (an error shown, or superseded).
+// The server takes the request that reaches it last for the tab's newest, and
+// the browser may deliver a change's request before the one it aborted: a
+// request the server calls superseded, though no newer change came, is asked
+// again.
 async function fetchFrame(level, mine, signal) {
   const started = performance.now();
-  const response = await api(query(run.state, level, 'floats', tab), signal);
-  if (mine !== run.generation || response.status === 409) return null;
+  let response = null;
+  for (let tries = 0; tries < 20; ++tries) {
+    response = await api(query(run.state, level, 'floats', tab), signal);
+    if (mine !== run.generation) return null;
+    if (response.status !== 409) break;
+    await new Promise(done => setTimeout(done, 10 * tries));
+  }
   if (!response.ok) {
     showError(await response.text());
     return null;
