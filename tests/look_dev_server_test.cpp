@@ -428,11 +428,8 @@ TEST_F(LookDevServer, BodiesAreRefusedUnread)
               "\r\nContent-Encoding: gzip\r\nContent-Length: 300000\r\n\r\n",
           // Not asked to go on: the refusal comes instead of "100 Continue".
           request_head("/render?tab=t1", "Content-Length: 67108864\r\nExpect: 100-continue\r\n")}) {
-        // The head alone: the answer comes without waiting for the body (a
-        // body sent at once could meet the connection's end half way, and
-        // its reset take the answer with it).
         const int s = connect_raw();
-        ASSERT_TRUE(send_all(s, head));
+        ASSERT_TRUE(send_all(s, head + chunk));
         const std::string answer = received(s);  // until the server ends the connection
         EXPECT_EQ(answer.rfind("HTTP/1.1 413", 0), 0u) << answer;
         EXPECT_NE(answer.find("requests to this page carry no body"), std::string::npos) << answer;
