@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ libgtest-dev googletest libembree-dev libopenexr-dev libstb-dev \
-  libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
+  libtinyobjloader-dev libcli11-dev libassimp-dev libminizip-dev pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
 
 # name | file | original | replacement; \n in the texts is a line break.
 all_mutants=(

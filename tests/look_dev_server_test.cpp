@@ -29,7 +29,7 @@ protected:
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             execl(UMBREX_RENDER, UMBREX_RENDER, "--serve", "--port", "0", "--width", "64", "--height", "36",
-                  "--seed", "5", static_cast<char *>(nullptr));
+                  "--seed", "5", "--up=-z", "--hide", "none*", static_cast<char *>(nullptr));
             _exit(127);
         }
         close(out[1]);
@@ -86,8 +86,10 @@ TEST_F(LookDevServer, ServesThePageAndRefusesWhatIsNotItsOwn)
     const auto look = c.Get("/look");
     EXPECT_NE(look->body.find("{\"name\":\"samples\",\"type\":\"integer\",\"default\":[32]"), std::string::npos)
         << look->body;
-    // The page's copied command renders with the server's seed.
-    EXPECT_NE(look->body.find("\"--seed\",\"5\"]"), std::string::npos) << look->body;
+    // The page's copied command renders with the server's seed and scene
+    // options; the page orbits about the scene's up.
+    EXPECT_NE(look->body.find("\"--up=-z\",\"--hide=none*\",\"--seed\",\"5\"]"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"up\":\"-Z\""), std::string::npos) << look->body;
 
     // Only the page's routes; no body beyond a few kilobytes; only its own
     // name in the Host header (a name that merely resolves here is another site).

@@ -1,9 +1,11 @@
 #include "preview/render/preview_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "preview/import/import_apart.h"
+#include "preview/printable_text.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
@@ -63,15 +65,23 @@ ImportedScene load_session_scene(const SessionOptions &options)
 {
     ImportedScene scene;
     if (options.scene.empty()) {
-        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
-        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
+        scene.loaded = {make_default_scene(), {}, {MeshSummary{}}};
+        MeshSummary &summary = scene.loaded.meshes[0];
+        const Bounds bounds = bounds_of(scene.loaded.mesh);
+        summary = {"built-in scene", scene.loaded.mesh.triangles.size(), 1, 0, {},
+                   scene.loaded.mesh.origin + to_double(bounds.low), scene.loaded.mesh.origin + to_double(bounds.high)};
         scene.format = "built in";
         scene.up = UpAxis::y;
         scene.up_note = "built that way";
         scene.units_per_metre = 1.0;
         scene.units_note = "built that way";
+        // Its one mesh, by the name --list gives it.
+        if (!options.choice.shows({summary.name}))
+            throw SceneError("--hide and --only leave no triangles of the built-in scene to render");
+        for (const std::string &unmatched : options.choice.unmatched())
+            scene.loaded.warnings.push_back("the built-in scene: " + unmatched);
     } else {
-        scene = import_scene_apart(options.scene, {options.import_timeout_seconds});
+        scene = import_scene_apart(options.scene, {options.import_timeout_seconds}, options.choice);
     }
     if (options.units_per_metre) {
         if (!(*options.units_per_metre > 0.0))
@@ -90,6 +100,17 @@ PreviewSession::PreviewSession(const SessionOptions &options)
       scene_(load_session_scene(options)),
       up_(options.up.value_or(scene_.up.value_or(UpAxis::y)))
 {
+    require_triangles(scene_, printable(options.scene));
+    framing_ = frame_scene(mesh_, scene_.loaded.meshes);
+    if (!framing_.set_aside.empty()) {
+        std::string names;
+        for (const std::string &name : framing_.set_aside)
+            names += (names.empty() ? "\"" : ", \"") + name + "\"";
+        scene_.loaded.warnings.push_back(
+            "the framing leaves out " + names +
+            ": each holds under 1 % of the triangles and reaches far past the rest; it still shows and occludes "
+            "(--hide leaves it out)");
+    }
     if (!options.camera.empty() && !options.camera_name.empty())
         throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
     if (!options.camera_name.empty()) {
@@ -126,7 +147,60 @@ Camera PreviewSession::starting_camera(int width, int height) const
         return file_camera_->view(aspect);
     if (options_.scene.empty())
         return default_scene_camera();
-    return framing_camera(mesh_, aspect, up_);
+    return framing_camera(framing_.bounds, mesh_.origin, aspect, up_);
+}
+
+std::string PreviewSession::starting_camera_name() const
+{
+    if (!options_.camera.empty())
+        return "--camera";
+    if (file_camera_)
+        return "the camera \"" + file_camera_->name + "\"";
+    return "the framing camera";
+}
+
+bool PreviewSession::sees_scene(const Camera &camera, int width, int height) const
+{
+    const CameraRays rays(camera, mesh_.origin, up_, width, height);
+    constexpr int across = 64, down = 36;
+    std::vector<Vec3> directions;
+    for (int y = 0; y < down; ++y) {
+        for (int x = 0; x < across; ++x)
+            directions.push_back(rays.direction((x + 0.5) * width / across, (y + 0.5) * height / down));
+    }
+    RayHit hits[RayTracer::max_bundle];
+    for (std::size_t first = 0; first < directions.size(); first += RayTracer::max_bundle) {
+        const std::size_t count = std::min(RayTracer::max_bundle, directions.size() - first);
+        tracer_->intersect_bundle(rays.eye(), directions.data() + first, count, hits);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (hits[i].triangle != no_triangle)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::string reach_warning(const ShaderDeclaration &declaration, const Look &look, const Framing &framing)
+{
+    const DeclaredParameter *stop = declaration.find("falloff_stop");
+    for (const std::string &assignment : look.sets) {
+        if (assignment.rfind("falloff_stop=", 0) == 0)
+            return {};
+    }
+    const double size = framing.size();
+    if (!stop || stop->default_value.empty() || !(size > 0.0))
+        return {};
+    const double reach = stop->default_value[0];
+    if (!(reach > 0.0) || (reach >= 1e-3 * size && reach <= 100.0 * size))  // 0 sets no stop
+        return {};
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "falloff_stop is the declaration's %g scene units, %s the scene's size of %.3g units, so %s; "
+                  "--set falloff_stop=%g suits the scene (a tenth of its size)",
+                  reach, reach < size ? "a tiny share of" : "far beyond", size,
+                  reach < size ? "hardly any occlusion shows" : "occlusion spans the whole scene",
+                  suited_reach(size));
+    return text;
 }
 
 int PreviewSession::check(const Look &look) const
