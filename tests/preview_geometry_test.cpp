@@ -345,6 +345,12 @@ TEST(SceneConversion, MeshesAreNamedAndChosenByTheirNodes)
     EXPECT_EQ(shown({"*cone"}, {}), "light_cone hidden; wing shown; 1 0");
     EXPECT_EQ(shown({}, {"aircraft"}), "light_cone hidden; wing shown; 1 0") << "an ancestor";
     EXPECT_EQ(shown({"wing", "wheel*"}, {}), "light_cone shown; wing hidden; 1 1") << "one pattern matched nothing";
+    try {
+        shown({"*"}, {});
+        ADD_FAILURE() << "every triangle hidden";
+    } catch (const SceneError &error) {
+        EXPECT_STREQ(error.what(), "plane.ac: --hide and --only leave no triangles to render");
+    }
 
     EXPECT_TRUE(matches_pattern("wheel*", "wheel_1"));
     EXPECT_TRUE(matches_pattern("*cone*", "light_cone_left"));

@@ -329,6 +329,12 @@ TEST_F(RealModels, HelperGeometryIsSetAsideOrHidden)
     const Image framed = render_exr("--scene " + scene + view);
     EXPECT_GT(covered_pixels(framed), covered_pixels(bunny)) << "the plane shows";
     EXPECT_EQ(mean_difference(bunny, render_exr("--scene " + scene + view + " --hide wake")), 0.0);
+
+    // Far to the side, the plane is out of the bunny's framing and reach.
+    const std::string beside = "o wake\nv 300 -1 -400\nv 1100 -1 -400\nv 1100 -1 400\nv 300 -1 400\nf -4 -3 -2 -1\n";
+    EXPECT_LT(mean_difference(bunny, render_exr("--scene " + moved_copy("bunny.obj", {}, unturned, beside) + view)),
+              0.002)
+        << "the same picture, but for the rounding of a scene centred elsewhere";
 }
 
 // The scanned Wuson as OBJ and PLY (smooth normals) and STL (flat facets):
