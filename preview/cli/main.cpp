@@ -143,8 +143,9 @@ std::string node_names(const MeshSummary &m)
     std::string text = m.nodes.size() == 1 ? " (node " : " (nodes ";
     for (std::size_t i = 0; i < m.nodes.size() && i < shown; ++i)
         text += (i == 0 ? "\"" : ", \"") + m.nodes[i] + "\"";
-    if (m.nodes.size() > shown)
-        text += " and " + std::to_string(m.nodes.size() - shown) + " more";
+    const std::size_t named = std::min(m.nodes.size(), shown), all = m.placements + m.hidden;
+    if (all > named)
+        text += " and " + std::to_string(all - named) + " more";
     return text + ")";
 }
 

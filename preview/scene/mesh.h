@@ -81,7 +81,7 @@ struct MeshSummary {
     std::size_t triangles = 0;  // in one placement
     std::size_t placements = 1; // shown
     std::size_t hidden = 0;     // placements left out by --hide and --only
-    std::vector<std::string> nodes;  // the nodes that place it, as the file names them
+    std::vector<std::string> nodes;  // the first few nodes that place it, as the file names them
     DVec3 low{1.0, 1.0, 1.0}, high{-1.0, -1.0, -1.0};  // in the scene's own coordinates; low above
                                                        // high where none is shown
 

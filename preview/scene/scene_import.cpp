@@ -151,6 +151,9 @@ struct FaceCounts {
     std::size_t points = 0, lines = 0, untriangulated = 0, empty_meshes = 0;
 };
 
+// How many of the nodes that place a mesh are named in its summary.
+constexpr std::size_t max_node_names = 8;
+
 // Assimp's stand-in for a file without meshes: a mesh of its node hierarchy
 // drawn as a skeleton (bones for every node), with a material of this name.
 bool is_skeleton_placeholder(const aiScene &scene, const aiMesh &mesh)
@@ -171,6 +174,8 @@ public:
         MeshSummary unplaced;
         unplaced.placements = 0;
         summaries_.resize(scene.mMeshes ? scene.mNumMeshes : 0, unplaced);
+        for (unsigned i = 0; i < summaries_.size(); ++i)
+            skinned_ = skinned_ || (scene.mMeshes[i] && scene.mMeshes[i]->mNumBones > 0);
         for (unsigned i = 0; i < scene.mNumCameras && scene.mCameras; ++i) {
             if (scene.mCameras[i])
                 camera_nodes_.emplace(scene.mCameras[i]->mName.C_Str(), std::nullopt);
@@ -190,7 +195,8 @@ public:
             pending.pop_back();
             const Affine local = Affine::from(node->mTransformation);
             visits_.push_back({node, visits_.empty() ? local : visits_[parent].transform * local, parent});
-            joints_.emplace(node->mName.C_Str(), visits_.back().transform);
+            if (skinned_)
+                joints_.emplace(node->mName.C_Str(), visits_.back().transform);
             for (unsigned i = node->mNumChildren; i-- > 0 && node->mChildren;) {
                 if (node->mChildren[i])
                     pending.push_back({visits_.size() - 1, node->mChildren[i]});
@@ -267,7 +273,8 @@ private:
             summary.name = mesh.mName.length > 0 ? std::string(mesh.mName.C_Str())
                            : node->mName.length > 0 ? std::string(node->mName.C_Str())
                                                     : "mesh " + std::to_string(index + 1);
-        summary.nodes.push_back(node->mName.C_Str());
+        if (summary.nodes.size() < max_node_names)
+            summary.nodes.push_back(node->mName.C_Str());
         if (!shown(summary, visit)) {
             ++summary.hidden;
             // As many triangles as its faces would give, until a shown placement counts them.
@@ -394,7 +401,8 @@ private:
     std::vector<MeshSummary> summaries_;
     std::map<std::string, std::optional<Affine>> camera_nodes_;
     std::vector<Visit> visits_;  // depth first, the root first
-    JointPlacements joints_;     // each node's transform, by name; the first of a name
+    bool skinned_ = false;       // whether any mesh has bones
+    JointPlacements joints_;     // then each node's transform, by name; the first of a name
     std::vector<Affine> skin_;   // the mesh being placed's, per vertex, when skinned
 };
 
@@ -406,18 +414,21 @@ std::string listed(const std::vector<std::string> &parts)
     return text;
 }
 
+// Adds "N things" to a list, where there are any.
+void count_in(std::vector<std::string> &parts, std::size_t count, const char *one, const char *many)
+{
+    if (count > 0)
+        parts.push_back(plural(count, one, many));
+}
+
 std::string skipped_faces(const FaceCounts &counts)
 {
     std::vector<std::string> parts;
-    if (counts.points > 0)
-        parts.push_back(plural(counts.points, "point", "points"));
-    if (counts.lines > 0)
-        parts.push_back(plural(counts.lines, "line", "lines"));
-    if (counts.empty_meshes > 0)
-        parts.push_back(plural(counts.empty_meshes, "empty mesh", "empty meshes"));
-    if (counts.untriangulated > 0)
-        parts.push_back(plural(counts.untriangulated, "polygon without area or with crossing edges",
-                               "polygons without area or with crossing edges"));
+    count_in(parts, counts.points, "point", "points");
+    count_in(parts, counts.lines, "line", "lines");
+    count_in(parts, counts.empty_meshes, "empty mesh", "empty meshes");
+    count_in(parts, counts.untriangulated, "polygon without area or with crossing edges",
+             "polygons without area or with crossing edges");
     return listed(parts);
 }
 
@@ -425,19 +436,14 @@ std::string skipped_faces(const FaceCounts &counts)
 std::string holdings(const aiScene &scene, const FaceCounts &counts, std::size_t skeleton_nodes)
 {
     std::vector<std::string> parts;
-    if (counts.points > 0)
-        parts.push_back(plural(counts.points, "point", "points"));
-    if (counts.lines > 0)
-        parts.push_back(plural(counts.lines, "line", "lines"));
-    if (scene.mNumCameras > 0)
-        parts.push_back(plural(scene.mNumCameras, "camera", "cameras"));
-    if (scene.mNumLights > 0)
-        parts.push_back(plural(scene.mNumLights, "light", "lights"));
+    count_in(parts, counts.points, "point", "points");
+    count_in(parts, counts.lines, "line", "lines");
+    count_in(parts, scene.mNumCameras, "camera", "cameras");
+    count_in(parts, scene.mNumLights, "light", "lights");
     if (skeleton_nodes > 0)
         parts.push_back(scene.mNumAnimations > 0 ? "a skeleton of " + plural(skeleton_nodes, "joint", "joints")
                                                  : plural(skeleton_nodes, "node", "nodes"));
-    if (counts.empty_meshes > 0)
-        parts.push_back(plural(counts.empty_meshes, "empty mesh", "empty meshes"));
+    count_in(parts, counts.empty_meshes, "empty mesh", "empty meshes");
     parts.push_back("no faces");
     return listed(parts);
 }
