@@ -166,10 +166,12 @@ TEST(SceneConversion, InstancesAreCopiedThroughTheirNodes)
 TEST(SceneConversion, OnlyTrianglesAreKeptAndFaultsNameTheirPlace)
 {
     BuiltScene mixed({triangle_mesh(false, {{0}, {0, 1}, {0, 1, 2}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})});
+    mixed.scene.mFlags = AI_SCENE_FLAGS_INCOMPLETE;
     const ImportedScene scene = convert_scene(mixed.scene, "mixed.ply");
     EXPECT_EQ(scene.loaded.mesh.triangles.size(), 1u);
-    ASSERT_EQ(scene.loaded.warnings.size(), 1u);
+    ASSERT_EQ(scene.loaded.warnings.size(), 2u);
     EXPECT_EQ(scene.loaded.warnings[0], "mixed.ply: skipped 1 point and 2 lines; only triangles are rendered");
+    EXPECT_EQ(scene.loaded.warnings[1], "mixed.ply: the reader read the file only in part");
 
     const auto fault = [](BuiltScene &&built) {
         try {
