@@ -441,6 +441,27 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
     EXPECT_NE(data.messages.find("\ntriangles: 1\nbounds: (0, 0, 0) to (1, 1, 0)\n"), std::string::npos)
         << data.messages;
 
+    // A file's camera too far out to trace from: the scene is framed
+    // instead; chosen by name, it is an error.
+    std::string far = gltf_triangle("data:application/octet-stream;base64,"
+                                    "AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA");
+    far.replace(far.find(R"("scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"), 46,
+                R"("scenes":[{"nodes":[0,1]}],"nodes":[{"mesh":0},{"camera":0,"translation":[1e30,0,0]}],)"
+                R"("cameras":[{"type":"perspective","perspective":{"yfov":0.7,"znear":0.1}}],)");
+    std::ofstream(folder / "far.gltf") << far;
+    const std::string far_camera = "--scene " + (folder / "far.gltf").string() + " --width 8 --height 8 --output " +
+                                   (folder / "f.png").string();
+    const ProgramRun framed = render(far_camera);
+    EXPECT_EQ(framed.exit_code, 0) << framed.messages;
+    EXPECT_NE(framed.messages.find("warning: camera \"nodes[1]\": the eye lies 1e+30 units from the scene's centre; "
+                                   "rays can start at most 1e+18 away; framing the scene instead"),
+              std::string::npos)
+        << framed.messages;
+    const ProgramRun named = render(far_camera + " --camera-name nodes[1]");
+    EXPECT_EQ(named.exit_code, 2);
+    EXPECT_NE(named.messages.find("camera \"nodes[1]\": the eye lies 1e+30 units"), std::string::npos)
+        << named.messages;
+
     // A scene a thousandth of a unit across: the declaration's falloff_stop
     // of 10 is far beyond it, unless the look sets one; a camera looking
     // away sees none of it.

@@ -121,20 +121,20 @@ PreviewSession::PreviewSession(const SessionOptions &options)
             throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
                                         (cameras.empty() ? std::string("; it has no cameras at all")
                                                          : "; its cameras are " + names_of(cameras)));
-        found->view(1.0f);  // throws for a camera that is not a pinhole
+        // Throws for a camera that is not a pinhole, or stands out of reach.
+        check_camera_reach(found->view(1.0f), mesh_, "camera \"" + found->name + "\"");
         file_camera_ = &*found;
     } else if (options.camera.empty() && !scene_.cameras.empty()) {
+        const SceneCamera &first = scene_.cameras.front();
         try {
-            scene_.cameras.front().view(1.0f);
-            file_camera_ = &scene_.cameras.front();
+            check_camera_reach(first.view(1.0f), mesh_, "camera \"" + first.name + "\"");
+            file_camera_ = &first;
         } catch (const std::invalid_argument &fault) {
             scene_.loaded.warnings.push_back(std::string(fault.what()) + "; framing the scene instead");
         }
     }
     if (!options.camera.empty())
         check_camera_reach(parse_camera(options.camera), mesh_);
-    if (file_camera_)
-        check_camera_reach(file_camera_->view(1.0f), mesh_);
     tracer_ = std::make_unique<RayTracer>(mesh_);
 }
 

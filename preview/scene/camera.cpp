@@ -151,14 +151,13 @@ Camera parse_camera(const std::string &text)
     return camera;
 }
 
-void check_camera_reach(const Camera &camera, const Mesh &mesh)
+void check_camera_reach(const Camera &camera, const Mesh &mesh, const std::string &what)
 {
     const DVec3 eye = camera.eye - mesh.origin;
     if (std::max({std::abs(eye.x), std::abs(eye.y), std::abs(eye.z)}) <= max_ray_origin)
         return;
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "--camera: the eye lies %g units from the scene's centre; rays can start at most %g away",
+    std::snprintf(text, sizeof text, ": the eye lies %g units from the scene's centre; rays can start at most %g away",
                   length(eye), max_ray_origin);
-    throw std::invalid_argument(text);
+    throw std::invalid_argument(what + text);
 }

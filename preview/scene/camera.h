@@ -62,8 +62,8 @@ Camera framing_camera(const Mesh &mesh, float aspect, UpAxis up);
 // std::invalid_argument naming the fault.
 Camera parse_camera(const std::string &text);
 
-// Throws std::invalid_argument when the camera's eye lies too far from the
-// mesh to start a ray from.
-void check_camera_reach(const Camera &camera, const Mesh &mesh);
+// Throws std::invalid_argument, naming the camera as `what`, when the
+// camera's eye lies too far from the mesh to start a ray from.
+void check_camera_reach(const Camera &camera, const Mesh &mesh, const std::string &what = "--camera");
 
 #endif
