@@ -60,7 +60,7 @@ protected:
     void start(std::vector<std::string> options)
     {
         std::vector<std::string> words = {UMBREX_RENDER, "--serve", "--port", "0", "--width", "64", "--height", "36",
-                                          "--seed", "5"};
+                                          "--seed", "5", "--up=-z", "--hide", "none*"};
         words.insert(words.end(), options.begin(), options.end());
         int out[2];
         ASSERT_EQ(pipe(out), 0);
@@ -230,8 +230,10 @@ TEST_F(LookDevServer, ServesThePageAndRefusesWhatIsNotItsOwn)
     const auto look = c.Get("/look");
     EXPECT_NE(look->body.find("{\"name\":\"samples\",\"type\":\"integer\",\"default\":[32]"), std::string::npos)
         << look->body;
-    // The page's copied command renders with the server's seed.
-    EXPECT_NE(look->body.find("\"--seed\",\"5\"]"), std::string::npos) << look->body;
+    // The page's copied command renders with the server's seed and scene
+    // options; the page orbits about the scene's up.
+    EXPECT_NE(look->body.find("\"--up=-z\",\"--hide=none*\",\"--seed\",\"5\"]"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"up\":\"-Z\""), std::string::npos) << look->body;
 
     // Everything else needs the token, and comes from the page itself: not
     // from another site, nor from a page on another port of this machine.

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "preview/import/import_apart.h"
 #include "preview/import/importer_run.h"
@@ -78,7 +79,8 @@ public:
 
 // Starts the program again as the importer, its answer going to `answer`
 // as descriptor 3, nothing else of this process open in it.
-pid_t start_importer(const std::string &path, const ImportLimits &limits, std::uint64_t memory, int answer)
+pid_t start_importer(const std::string &path, const ImportLimits &limits, const MeshChoice &choice,
+                     std::uint64_t memory, int answer)
 {
     SpawnActions spawn;
     posix_spawn_file_actions_adddup2(&spawn.actions, answer, importer_answer_fd);
@@ -87,14 +89,19 @@ pid_t start_importer(const std::string &path, const ImportLimits &limits, std::u
     posix_spawn_file_actions_addopen(&spawn.actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&spawn.actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&spawn.actions, importer_answer_fd + 1);
-    const std::string arguments[] = {"umbrex-render", importer_flag, path, std::to_string(limits.timeout_seconds),
-                                     std::to_string(memory), std::to_string(getpid())};
-    char *argv[std::size(arguments) + 1] = {};
-    for (std::size_t i = 0; i < std::size(arguments); ++i)
-        argv[i] = const_cast<char *>(arguments[i].c_str());
+    std::vector<std::string> arguments = {"umbrex-render", importer_flag, path, std::to_string(limits.timeout_seconds),
+                                          std::to_string(memory), std::to_string(getpid())};
+    for (const std::string &pattern : choice.hide)
+        arguments.insert(arguments.end(), {"--hide", pattern});
+    for (const std::string &pattern : choice.only)
+        arguments.insert(arguments.end(), {"--only", pattern});
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
     pid_t child = 0;
     // The program itself, whatever has become of its file since it started.
-    const int fault = posix_spawn(&child, "/proc/self/exe", &spawn.actions, nullptr, argv, environ);
+    const int fault = posix_spawn(&child, "/proc/self/exe", &spawn.actions, nullptr, argv.data(), environ);
     if (fault != 0)
         throw SceneError(printable(path) + ": cannot start the importer (" + std::strerror(fault) + ")");
     return child;
@@ -135,7 +142,7 @@ std::string importer_end_reason(int wait_status, int timeout_seconds, std::uint6
            std::to_string(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1) + ")";
 }
 
-ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits)
+ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits, const MeshChoice &choice)
 {
     check_scene_file(path);
     const std::string name = printable(path);
@@ -147,7 +154,7 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     fcntl(channel[0], F_SETPIPE_SZ, 1 << 20);
     pid_t child = 0;
     try {
-        child = start_importer(path, limits, memory, channel[1]);
+        child = start_importer(path, limits, choice, memory, channel[1]);
     } catch (...) {
         close(channel[0]);
         close(channel[1]);

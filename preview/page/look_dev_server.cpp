@@ -98,7 +98,7 @@ std::string look_json(const PreviewSession &session, const LookDevSettings &sett
            ",\"camera\":{\"eye\":" + json_numbers({camera.eye.x, camera.eye.y, camera.eye.z}) +
            ",\"target\":" + json_numbers({camera.target.x, camera.target.y, camera.target.z}) +
            ",\"fov\":" + json_numbers({camera.fov_degrees}) + "}" +
-           ",\"up\":" + json_string(session.up() == UpAxis::z ? "z" : "y") +
+           ",\"up\":" + json_string(up_axis_name(session.up())) +
            ",\"command\":" + json_strings(settings.scene_arguments) + "}";
 }
 

@@ -263,17 +263,17 @@ function startingCamera() {
 
 // Orbit about the target around the scene's up axis, and dolly toward it.
 function orbit(dx, dy) {
-  const up = look.up === 'z' ? 2 : 1;
-  const [a, b] = up === 2 ? [0, 1] : [2, 0];
+  const up = 'XYZ'.indexOf(look.up[1]), sign = look.up[0] === '-' ? -1 : 1;
+  const [a, b] = [[1, 2], [2, 0], [0, 1]][up];
   const o = camera.eye.map((e, i) => e - camera.target[i]);
   const r = Math.hypot(...o);
   let azimuth = Math.atan2(o[b], o[a]) - dx * 0.01;
-  let elevation = Math.asin(Math.max(-1, Math.min(1, o[up] / r))) + dy * 0.01;
+  let elevation = Math.asin(Math.max(-1, Math.min(1, sign * o[up] / r))) + dy * 0.01;
   elevation = Math.max(-1.55, Math.min(1.55, elevation));
   const e = [0, 0, 0];
   e[a] = r * Math.cos(elevation) * Math.cos(azimuth);
   e[b] = r * Math.cos(elevation) * Math.sin(azimuth);
-  e[up] = r * Math.sin(elevation);
+  e[up] = sign * r * Math.sin(elevation);
   camera.eye = e.map((v, i) => v + camera.target[i]);
 }
 
