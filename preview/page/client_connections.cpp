@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <tuple>
@@ -156,6 +158,28 @@ void ClientSocket::cut() const
 {
     if (descriptor_ >= 0)
         ::cut(descriptor_);
+}
+
+void ClientSocket::end_after_answer() const
+{
+    if (descriptor_ < 0)
+        return;
+    using clock = std::chrono::steady_clock;
+    constexpr std::size_t most = std::size_t{4} << 20;
+    const auto deadline = clock::now() + std::chrono::seconds(1);
+    shutdown(descriptor_, SHUT_WR);
+    char dropped[1 << 16];
+    for (std::size_t taken = 0; taken < most;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        pollfd p{descriptor_, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        const ssize_t n = recv(descriptor_, dropped, sizeof dropped, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            break;
+        taken += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    ::cut(descriptor_);
 }
 
 void ConnectionWatch::request_started(const SocketEnd &remote)

@@ -40,6 +40,11 @@ public:
     // Ends the connection at once: what the client has sent and sends on is
     // dropped unread. An answer already written still reaches the client.
     void cut() const;
+    // Ends the connection after its answer: nothing more is sent, and what
+    // the client goes on sending (a refused body) is read and dropped for at
+    // most a second or 4 MiB, so that a client busy sending it is not reset
+    // before it reads the answer; then the connection is cut.
+    void end_after_answer() const;
 
 private:
     int descriptor_ = -1;  // -1 when no such connection was found

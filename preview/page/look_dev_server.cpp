@@ -243,12 +243,12 @@ void add_routes(httplib::Server &http, PageServer &server)
     http.set_expect_100_continue_handler([&server](const httplib::Request &request, httplib::Response &response) {
         return turned_away(server, request, response) ? response.status : 100;
     });
-    // Once answered, a body announced (and refused) is left unread: the
+    // Once answered, a body announced (and refused) is never kept: the
     // connection ends, and what follows is never taken for a request.
     http.set_logger([&server](const httplib::Request &request, const httplib::Response &) {
         const SocketEnd client = socket_end(request.remote_addr, request.remote_port);
         if (announces_body(request))
-            ClientSocket(socket_end(request.local_addr, request.local_port), client).cut();
+            ClientSocket(socket_end(request.local_addr, request.local_port), client).end_after_answer();
         server.connections.request_ended(client);
     });
     for (const PageAsset &asset : page_assets()) {
