@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "preview/available_memory.h"
 #include "preview/import/import_apart.h"
 #include "preview/import/importer_run.h"
 #include "preview/import/scene_transfer.h"
@@ -30,19 +31,6 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    while (meminfo >> key >> kib) {
-        if (key == "MemAvailable:")
-            return kib << 10;
-        meminfo.ignore(64, '\n');
-    }
-    return static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
 
 // Waits for the process to end, until the deadline; true once it has.
 bool wait_until(pid_t child, Clock::time_point deadline, int &status)
