@@ -2,8 +2,9 @@
 // traces, on whatever structure an importer might hand over: meshes with
 // faces of any corner count and indices out of range, positions, normals and
 // texture coordinates that are NaN or infinite, nodes with any transform
-// placing meshes that may not exist, cameras on any node, and a format's
-// units and up axis in the metadata. A bad scene must come out as
+// placing meshes that may not exist, bones skinning them from nodes that may
+// not exist, cameras on any node, and a format's units and up axis in the
+// metadata. A bad scene must come out as
 // SceneError; a converted one must hold only finite points, in-range
 // indices and a normal triple and a UV triple in each set per triangle, its
 // UV sets must lay out over a texture with every covered texel point owned
@@ -44,6 +45,8 @@ aiVector3D position(FuzzedDataProvider &input)
     return {x, y, z};
 }
 
+aiMatrix4x4 transform(FuzzedDataProvider &input);
+
 aiMesh *make_mesh(FuzzedDataProvider &input)
 {
     auto *mesh = new aiMesh;
@@ -66,6 +69,22 @@ aiMesh *make_mesh(FuzzedDataProvider &input)
                 const aiVector3D p = position(input);
                 mesh->mTextureCoords[set][i] = {p.x * 0.25f + 0.5f, p.y * 0.25f + 0.5f, 0.0f};
             }
+        }
+    }
+    // Bones named for nodes that may not exist, weighing vertices that may
+    // not either, with any weight and offset.
+    mesh->mNumBones = mesh->mNumVertices > 0 ? input.ConsumeIntegralInRange(0u, 2u) : 0u;
+    if (mesh->mNumBones > 0) {
+        mesh->mBones = new aiBone *[mesh->mNumBones];
+        for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+            auto *bone = mesh->mBones[b] = new aiBone;
+            bone->mName = "node" + std::to_string(input.ConsumeIntegralInRange(0u, 8u));
+            bone->mOffsetMatrix = transform(input);
+            bone->mNumWeights = input.ConsumeIntegralInRange(1u, 4u);
+            bone->mWeights = new aiVertexWeight[bone->mNumWeights];
+            for (unsigned w = 0; w < bone->mNumWeights; ++w)
+                bone->mWeights[w] = {input.ConsumeIntegralInRange(0u, mesh->mNumVertices),
+                                     input.ConsumeBool() ? 0.5f : input.ConsumeFloatingPoint<float>()};
         }
     }
     mesh->mNumFaces = input.ConsumeIntegralInRange(0u, 12u);
@@ -107,8 +126,13 @@ aiMatrix4x4 transform(FuzzedDataProvider &input)
 void check(const ImportedScene &scene)
 {
     const Mesh &mesh = scene.loaded.mesh;
-    if (mesh.triangles.empty() || mesh.corner_normals.size() != mesh.triangles.size() || !is_finite(mesh.origin))
+    if (mesh.triangles.empty() != !scene.holds.empty() || mesh.corner_normals.size() != mesh.triangles.size() ||
+        !is_finite(mesh.origin))
         std::abort();
+    for (const MeshSummary &summary : scene.loaded.meshes) {
+        if (!is_finite(summary.low) || !is_finite(summary.high))
+            std::abort();
+    }
     for (const Vec3 &p : mesh.positions) {
         if (!is_finite(p))
             std::abort();
@@ -202,9 +226,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     if (input.ConsumeBool()) {
-        static const char *const formats[] = {"glTF2 Importer", "Autodesk FBX Importer", "Collada Importer", ""};
+        static const char *const formats[] = {"glTF2 Importer", "Autodesk FBX Importer", "Collada Importer",
+                                              "Discreet 3DS Importer", "3mf Importer", ""};
         scene.mMetaData = aiMetadata::Alloc(4);
-        scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString(formats[input.ConsumeIntegralInRange(0, 3)]));
+        scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString(formats[input.ConsumeIntegralInRange(0, 5)]));
         scene.mMetaData->Set(1, "UnitScaleFactor", input.ConsumeFloatingPoint<double>());
         scene.mMetaData->Set(2, "UpAxis", input.ConsumeIntegral<int32_t>());
         scene.mMetaData->Set(3, "UpAxisSign", input.ConsumeIntegralInRange<int32_t>(-1, 1));

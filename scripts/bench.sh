@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ valgrind libbenchmark-dev libgtest-dev googletest \
-  libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev
+  libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev libminizip-dev pkg-config libcpp-httplib-dev
 
 # The build folder the tests use, with the tests left switched on, so that a
 # benchmark run does not take them out of the next build there.

@@ -32,6 +32,20 @@ ln -sf "$models/FBX/spider.fbx" "$corpus/spider.fbx"
 ln -sf "$models/FBX/cubes_with_names.fbx" "$corpus/cubes_with_names.fbx"
 ln -sf "$models/Collada/duck.dae" "$corpus/duck.dae"
 ln -sf "$models/Collada/teapot_instancenodes.DAE" "$corpus/teapot_instancenodes.dae"
+# Scenes as their authors meant them: a skinned character (DirectX X) and a
+# skinned strip (glTF), an animated target camera (3DS), a 3D-printer part
+# in millimetres (3MF), a house in metres (IFC), named objects (AC3D), and
+# files without faces: cameras alone with an orthographic one (Collada), a
+# motion-capture skeleton (BVH), a point cloud (PLY).
+ln -sf "$models/X/BCN_Epileptic.X" "$corpus/BCN_Epileptic.x"
+ln -sf "$models/glTF2/simple_skin/simple_skin.gltf" "$corpus/simple_skin.gltf"
+ln -sf "$models/3DS/TargetCameraAnim.3ds" "$corpus/TargetCameraAnim.3ds"
+ln -sf "$models/3MF/box.3mf" "$corpus/box.3mf"
+ln -sf "$models/IFC/AC14-FZK-Haus.ifc" "$corpus/AC14-FZK-Haus.ifc"
+ln -sf "$models/AC/SphereWithLight.ac" "$corpus/SphereWithLight.ac"
+ln -sf "$models/Collada/cameras.dae" "$corpus/cameras.dae"
+ln -sf "$models/BVH/01_01.bvh" "$corpus/01_01.bvh"
+ln -sf "$models/PLY/points.ply" "$corpus/points.ply"
 
 # Packages that export {positions, cells}: written as OBJ triangles.
 fetch_npm_mesh() {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Mutation check of umbrex-render: one-line changes to preview/ that a user
 # would notice (a wrong byte in a PNG, a probe starting too far off the
-# surface, a file's up axis or camera ignored, a page that shows a stale
-# image), each applied in turn to a scratch copy of the sources
+# surface, a file's up axis or camera ignored, a skinned character lying in
+# its bind space, helper geometry framed, a page that shows a stale image), each applied in turn to a scratch copy of the sources
 # (build-preview-mutation/src), built there and run against the preview
 # host's tests. A change that every test survives is a fault the suite would
 # miss. The texts are checked like the library's (scripts/mutation.sh).
@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
 require_packages cmake make g++ libgtest-dev googletest libembree-dev libopenexr-dev libstb-dev \
-  libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
+  libtinyobjloader-dev libcli11-dev libassimp-dev libminizip-dev pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
 
 # name | file | original | replacement; \n in the texts is a line break.
 all_mutants=(
@@ -34,6 +34,10 @@ all_mutants=(
   "image as wide as high|preview/scene/camera.cpp|half_width_ = half_height_ * static_cast<float>(width) / static_cast<float>(height);|half_width_ = half_height_;"
   "sky's zenith along x|preview/shading/environment.cpp|const float up = direction.y / l;|const float up = direction.x / l;"
   "lattice step one short|preview/shading/sampler.cpp|(std::uint64_t{1} << 32) / count)|(std::uint64_t{1} << 32) / (count + 1))"
+  "a skinned mesh left in its bind space|preview/scene/skinning.cpp|const Affine skin = joint->second * Affine::from(bone->mOffsetMatrix);|const Affine skin = Affine::from(bone->mOffsetMatrix);"
+  "a 3DS camera placed twice|preview/scene/scene_import.cpp|        read.eye = root.point(file.eye);|        read.eye = transform.point(file.eye);"
+  "helper geometry framed|preview/render/preview_session.cpp|return framing_camera(framing_.bounds, mesh_.origin, aspect, up_);|return framing_camera(mesh_, aspect, up_);"
+  "a hidden mesh kept|preview/scene/scene_import.cpp|        if (!shown(summary, visit)) {|        if (false) {"
   "every pass with the same pattern|preview/shading/sampler.cpp|return pass == 0 ? seed_key(seed) : mix(hash_seed(seed, pass, 0x5A55E5u));|return seed_key(seed);"
   "page's pivot one unit before the lens|preview/page/assets/camera.js|const hit = await pick(state.camera, state.width / 2, state.height / 2).catch(() => null);|const hit = add(state.camera.eye, cameraAxes(state.camera).forward);"
   "copied command follows a refused value|preview/page/assets/progressive.js|return {state: page.good, samples:|return {state: page.state, samples:"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/require-packages.sh
-require_packages cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev
+require_packages cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev libcli11-dev libassimp-dev libminizip-dev pkg-config libcpp-httplib-dev
 
 cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
 cmake --build build -j"$(nproc)" --target umbrex-render

@@ -205,7 +205,7 @@ const aiMesh &read_mesh(Assimp::Importer &importer, const std::string &path)
 const char *const shared_ground_under_ceiling =
     "v -1 0 -1\nv -1 0 1\nv 1 0 1\nv 1 0 -1\nvt 0 1\nvt 0 0\nvt 1 0\nvt 1 1\n"
     "v -10 1 -10\nv -10 1 10\nv 10 1 10\nv 10 1 -10\n"
-    "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\nf 5 6 7\nf 5 7 8\n";
+    "o ground\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\no ceiling\nf 5 6 7\nf 5 7 8\n";
 
 // The vertex bake read back by Assimp: without tracing every colour is
 // bright, exactly in glTF's floats and as PLY's bytes round an 8-bit sRGB
@@ -251,6 +251,15 @@ TEST_F(Bake, VertexColoursAreReadBackFromGltfAndPly)
         if (traced.mVertices[v].y == 0.0f)
             EXPECT_NEAR(traced.mColors[0][v].r, 0.75f, 0.03f) << v;
     }
+
+    // The ceiling hidden is not there: neither written nor occluding.
+    ASSERT_EQ(render("--bake vertices --scene " + scene + " --hide ceiling --set falloff_stop=2 --output " + glb)
+                  .exit_code, 0);
+    Assimp::Importer open_reader;
+    const aiMesh &open = read_mesh(open_reader, glb);
+    EXPECT_EQ(open.mNumVertices, 4u);
+    for (unsigned v = 0; v < open.mNumVertices; ++v)
+        EXPECT_EQ(open.mColors[0][v].r, 1.0f) << v;
 }
 
 TEST_F(Bake, BadInputGetsOneLineAndNoFile)

@@ -38,10 +38,10 @@ ImportedScene small_scene()
     mesh.uv_sets[0][0][2].v = 0.75f;
     mesh.origin = {5e6, 0.25, -3e6};
     scene.loaded.warnings = {"a.ply: skipped 1 point\nand more"};
-    scene.loaded.meshes = {{"tab\there", 1, 2}};
+    scene.loaded.meshes = {{"tab\there", 1, 2, 3, {"left", "right\n"}, {-1, 0, 2}, {1, 0.5, 4}}};
     scene.format = "PLY";
     scene.cameras = {{"top", {1, 2, 3}, {0, 0, -1}, 0.5f, 1.5f, 0.25f}};
-    scene.up = UpAxis::z;
+    scene.up = UpAxis::minus_x;
     scene.up_note = "the file's";
     scene.units_per_metre = 100.0;
     scene.units_note = "centimetres";
@@ -133,6 +133,10 @@ TEST(SceneTransfer, ASceneComesBackAsSentWithItsTextMadePrintable)
     EXPECT_EQ(scene.loaded.meshes[0].name, "tab\\there");
     EXPECT_EQ(scene.loaded.meshes[0].triangles, 1u);
     EXPECT_EQ(scene.loaded.meshes[0].placements, 2u);
+    EXPECT_EQ(scene.loaded.meshes[0].hidden, 3u);
+    EXPECT_EQ(scene.loaded.meshes[0].nodes, (std::vector<std::string>{"left", "right\\n"}));
+    EXPECT_EQ(scene.loaded.meshes[0].low.x, -1.0);
+    EXPECT_EQ(scene.loaded.meshes[0].high.z, 4.0);
     EXPECT_EQ(scene.format, "PLY");
     ASSERT_EQ(scene.cameras.size(), 1u);
     EXPECT_EQ(scene.cameras[0].name, "top");
@@ -141,10 +145,18 @@ TEST(SceneTransfer, ASceneComesBackAsSentWithItsTextMadePrintable)
     EXPECT_EQ(scene.cameras[0].horizontal_fov, 0.5f);
     EXPECT_EQ(scene.cameras[0].aspect, 1.5f);
     EXPECT_EQ(scene.cameras[0].vertical_fov, 0.25f);
-    EXPECT_EQ(scene.up, UpAxis::z);
+    EXPECT_EQ(scene.up, UpAxis::minus_x);
     EXPECT_EQ(scene.up_note, "the file's");
     EXPECT_EQ(scene.units_per_metre, 100.0);
     EXPECT_EQ(scene.units_note, "centimetres");
+
+    // A file without triangles: an empty mesh and what the file holds.
+    ImportedScene none;
+    none.holds = "3 cameras, 4 nodes and no faces";
+    const ImportAnswer holding = receive_bytes(bytes_sent([&](int fd) { send_scene(fd, none); }));
+    ASSERT_TRUE(holding.scene);
+    EXPECT_EQ(holding.scene->holds, none.holds);
+    EXPECT_TRUE(holding.scene->loaded.mesh.triangles.empty());
 
     const ImportAnswer failure = receive_bytes(bytes_sent([](int fd) { send_failure(fd, "x.ply: bad\rline"); }));
     EXPECT_FALSE(failure.scene);
@@ -182,8 +194,14 @@ TEST(SceneTransfer, TheProgramRefusesWhatItCannotTrust)
     scene.units_per_metre = -1.0;
     EXPECT_NE(fault_in(scene).find("units per metre"), std::string::npos);
     scene = small_scene();
-    scene.up = static_cast<UpAxis>(7);
-    EXPECT_NE(fault_in(scene).find("an up axis that is neither"), std::string::npos);
+    scene.up = static_cast<UpAxis>(6);
+    EXPECT_NE(fault_in(scene).find("an up axis that is none of the six"), std::string::npos);
+    scene = small_scene();
+    scene.loaded.meshes[0].high.y = NAN;
+    EXPECT_NE(fault_in(scene).find("the bounds of mesh \"tab\\there\" are not finite"), std::string::npos);
+    scene = small_scene();
+    scene.loaded.mesh = {};
+    EXPECT_NE(fault_in(scene).find("no triangles, and nothing said of what the file holds"), std::string::npos);
 
     // The bytes themselves: cut short, followed by more, another program's,
     // or announcing more than the budget.

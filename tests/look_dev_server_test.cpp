@@ -61,7 +61,7 @@ protected:
     void start(std::vector<std::string> options)
     {
         std::vector<std::string> words = {UMBREX_RENDER, "--serve", "--port", "0", "--width", "64", "--height", "36",
-                                          "--seed", "5"};
+                                          "--seed", "5", "--up=-z", "--hide", "none*"};
         words.insert(words.end(), options.begin(), options.end());
         int out[2];
         ASSERT_EQ(pipe(out), 0);
@@ -231,10 +231,12 @@ TEST_F(LookDevServer, ServesThePageAndRefusesWhatIsNotItsOwn)
     const auto look = c.Get("/look");
     EXPECT_NE(look->body.find("{\"name\":\"samples\",\"type\":\"integer\",\"default\":[32]"), std::string::npos)
         << look->body;
-    // The page's looks start with the server's seed, and it knows the scene's size and up.
+    // The page's looks start with the server's seed, its copied command keeps
+    // the scene options, and it knows the scene's size and orbits about its up.
     EXPECT_NE(look->body.find("\"seed\":5,"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"--up=-z\",\"--hide=none*\"]"), std::string::npos) << look->body;
     EXPECT_NE(look->body.find("\"bounds\":{\"low\":[-30,0,-30],\"high\":[30,2,30]}"), std::string::npos) << look->body;
-    EXPECT_NE(look->body.find("\"up\":[0,1,0]"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"up\":[0,0,-1]"), std::string::npos) << look->body;
 
     // Everything else needs the token, and comes from the page itself: not
     // from another site, nor from a page on another port of this machine.
@@ -512,10 +514,11 @@ TEST_F(LookDevServer, SavesLeavePlantedLinksAlone)
     EXPECT_EQ(files(), planted);
 }
 
-// Runs the command line; true where it succeeded.
+// Runs the command line with the server's scene options; true where it succeeded.
 bool command_line(const std::string &arguments)
 {
-    return std::system((std::string(UMBREX_RENDER) + " " + arguments + " > /dev/null 2>&1").c_str()) == 0;
+    return std::system((std::string(UMBREX_RENDER) + " --up=-z --hide 'none*' " + arguments + " > /dev/null 2>&1")
+                           .c_str()) == 0;
 }
 
 std::string file_bytes(const fs::path &path)

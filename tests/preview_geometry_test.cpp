@@ -17,6 +17,7 @@
 #include "preview/bake/uv_layout.h"
 #include "preview/scene/polygon_triangulation.h"
 #include "preview/scene/ray_tracer.h"
+#include "preview/scene/scene_framing.h"
 #include "preview/scene/scene_import.h"
 #include "preview/shading/surface_normals.h"
 
@@ -202,10 +203,12 @@ TEST(SceneConversion, InstancesAreCopiedThroughTheirNodes)
 TEST(SceneConversion, OnlyTrianglesAreKeptAndFaultsNameTheirPlace)
 {
     BuiltScene mixed({triangle_mesh(false, {{0}, {0, 1}, {0, 1, 2}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})});
+    mixed.scene.mFlags = AI_SCENE_FLAGS_INCOMPLETE;
     const ImportedScene scene = convert_scene(mixed.scene, "mixed.ply");
     EXPECT_EQ(scene.loaded.mesh.triangles.size(), 1u);
-    ASSERT_EQ(scene.loaded.warnings.size(), 1u);
+    ASSERT_EQ(scene.loaded.warnings.size(), 2u);
     EXPECT_EQ(scene.loaded.warnings[0], "mixed.ply: skipped 1 point and 2 lines; only triangles are rendered");
+    EXPECT_EQ(scene.loaded.warnings[1], "mixed.ply: the reader read the file only in part");
 
     const auto fault = [](BuiltScene &&built) {
         try {
@@ -215,16 +218,37 @@ TEST(SceneConversion, OnlyTrianglesAreKeptAndFaultsNameTheirPlace)
         }
         return std::string("no error");
     };
-    EXPECT_EQ(fault(BuiltScene({triangle_mesh(false, {{0}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})})),
-              "bad.glb: the scene has no triangles (only 1 point and 1 line)");
+    // Without triangles, the scene says what it holds instead: points and
+    // lines, a point cloud's vertices, and not Assimp's skeleton stand-in
+    // for a file without meshes (its bones one per node), but the nodes.
+    const auto holds = [](BuiltScene &&built) {
+        const ImportedScene scene = convert_scene(built.scene, "none.dae");
+        EXPECT_TRUE(scene.loaded.mesh.triangles.empty());
+        return scene.holds;
+    };
+    EXPECT_EQ(holds(BuiltScene({triangle_mesh(false, {{0}, {1, 2}})}, {node("n", aiMatrix4x4(), {0})})),
+              "1 point, 1 line and no faces");
+    aiMesh *cloud = triangle_mesh(false, {});
+    EXPECT_EQ(holds(BuiltScene({cloud}, {node("n", aiMatrix4x4(), {0})})), "3 points and no faces");
+    aiMesh *skeleton = triangle_mesh(false);
+    skeleton->mNumBones = 2;
+    skeleton->mBones = new aiBone *[2]{new aiBone, new aiBone};
+    BuiltScene stand_in({skeleton}, {node("n", aiMatrix4x4(), {0})});
+    stand_in.scene.mNumMaterials = 1;
+    stand_in.scene.mMaterials = new aiMaterial *[1]{new aiMaterial};
+    const aiString skeleton_material("SkeletonMaterial");
+    stand_in.scene.mMaterials[0]->AddProperty(&skeleton_material, AI_MATKEY_NAME);
+    stand_in.scene.mNumCameras = 1;
+    stand_in.scene.mCameras = new aiCamera *[1]{new aiCamera};
+    EXPECT_EQ(holds(std::move(stand_in)), "1 camera, 2 nodes and no faces");
     EXPECT_EQ(fault(BuiltScene({triangle_mesh(false, {{0, 1, 3}})}, {node("n", aiMatrix4x4(), {0})})),
-              "bad.glb: face 1 of mesh \"mesh 1\" refers to vertex 4 of 3");
+              "bad.glb: face 1 of mesh \"n\" refers to vertex 4 of 3") << "named by its node";
     EXPECT_EQ(fault(BuiltScene({triangle_mesh(false)}, {node("n", aiMatrix4x4(), {1})})),
               "bad.glb: node \"n\" places mesh 2, which does not exist");
     aiMesh *not_a_point = triangle_mesh(false);
     not_a_point->mVertices[2].y = std::nanf("");
     EXPECT_EQ(fault(BuiltScene({not_a_point}, {node("far", aiMatrix4x4(), {0})})),
-              "bad.glb: vertex 3 of mesh \"mesh 1\" is not a finite point where node \"far\" places it");
+              "bad.glb: vertex 3 of mesh \"far\" is not a finite point where node \"far\" places it");
 }
 
 TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
@@ -246,10 +270,11 @@ TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
     camera->mAspect = 2.0f;
     built.scene.mNumCameras = 1;
     built.scene.mCameras = new aiCamera *[1]{camera};
-    built.scene.mMetaData = aiMetadata::Alloc(3);
+    built.scene.mMetaData = aiMetadata::Alloc(4);
     built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("Autodesk FBX Importer"));
     built.scene.mMetaData->Set(1, "UnitScaleFactor", 2.54);
     built.scene.mMetaData->Set(2, "UpAxis", int32_t(2));
+    built.scene.mMetaData->Set(3, "UpAxisSign", int32_t(1));
 
     const ImportedScene scene = convert_scene(built.scene, "camera.fbx");
     ASSERT_EQ(scene.cameras.size(), 1u);
@@ -272,6 +297,158 @@ TEST(SceneConversion, CamerasUnitsAndUpComeFromTheFile)
     const Camera gltf = convert_scene(built.scene, "camera.gltf").cameras[0].view(1.0f);
     EXPECT_NEAR(length(gltf.eye - DVec3{1.0, 2.0, 3.0}), 0.0, 1e-6);
     EXPECT_NEAR(gltf.fov_degrees, 28.648f, 1e-3f);
+
+    // As Assimp hands over a 3DS camera: its position and target direction
+    // in the file's own frame, and a node placed at the same position. The
+    // root turns the file's Z-up to Y, (x, y, z) to (x, z, -y): the camera
+    // at (1,2,3) looking along +X stands at (1,3,-2), not (2,6,-4).
+    aiMatrix4x4 turn_to_y;
+    turn_to_y.b2 = 0.0f, turn_to_y.b3 = 1.0f, turn_to_y.c2 = -1.0f, turn_to_y.c3 = 0.0f;
+    built.scene.mRootNode->mTransformation = turn_to_y;
+    built.scene.mRootNode->mChildren[1]->mTransformation = aiMatrix4x4();
+    built.scene.mRootNode->mChildren[1]->mTransformation.a4 = 1.0f;
+    built.scene.mRootNode->mChildren[1]->mTransformation.b4 = 2.0f;
+    built.scene.mRootNode->mChildren[1]->mTransformation.c4 = 3.0f;
+    camera->mLookAt = {1.0f, 0.0f, 0.0f};
+    built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("Discreet 3DS Importer"));
+    const ImportedScene discreet = convert_scene(built.scene, "camera.3ds");
+    EXPECT_NEAR(length(discreet.cameras[0].eye - DVec3{1.0, 3.0, -2.0}), 0.0, 1e-6);
+    EXPECT_NEAR(discreet.cameras[0].direction.x, 1.0, 1e-6);
+
+    // FBX's up axis with its sign: X down.
+    built.scene.mMetaData->Set(0, AI_METADATA_SOURCE_FORMAT, aiString("Autodesk FBX Importer"));
+    built.scene.mMetaData->Set(2, "UpAxis", int32_t(0));
+    built.scene.mMetaData->Set(3, "UpAxisSign", int32_t(-1));
+    EXPECT_EQ(convert_scene(built.scene, "down.fbx").up, UpAxis::minus_x);
+}
+
+// A skinned mesh placed by its joints: a joint at (0,2,0) whose inverse bind
+// matrix moves (0,-1,0) holds vertex 1 whole, so it rises by 1; vertex 2 it
+// holds half, with an unmoved joint, so it rises by 0.5; vertex 3 no bone
+// holds keeps the transform of the mesh's node (10 along x), which the
+// other vertices ignore.
+TEST(SceneConversion, SkinnedMeshesArePosedByTheirJoints)
+{
+    aiMesh *skinned = triangle_mesh(true);
+    skinned->mNumBones = 2;
+    skinned->mBones = new aiBone *[2]{new aiBone, new aiBone};
+    skinned->mBones[0]->mName = "raised";
+    skinned->mBones[0]->mOffsetMatrix.b4 = -1.0f;
+    skinned->mBones[0]->mNumWeights = 2;
+    skinned->mBones[0]->mWeights = new aiVertexWeight[2]{{0, 1.0f}, {1, 0.25f}};
+    skinned->mBones[1]->mName = "still";
+    skinned->mBones[1]->mNumWeights = 1;
+    skinned->mBones[1]->mWeights = new aiVertexWeight[1]{{1, 0.25f}};
+    aiMatrix4x4 moved;
+    moved.a4 = 10.0f;
+    aiMatrix4x4 raised;
+    raised.b4 = 2.0f;
+    BuiltScene built({skinned}, {node("mesh", moved, {0}), node("raised", raised, {}), node("still", {}, {})});
+    const Mesh mesh = convert_scene(built.scene, "skinned.gltf").loaded.mesh;
+    EXPECT_NEAR(length(placed(mesh, 0, 0) - DVec3{0.0, 1.0, 0.0}), 0.0, 1e-6);
+    EXPECT_NEAR(length(placed(mesh, 0, 1) - DVec3{1.0, 0.5, 0.0}), 0.0, 1e-6);
+    EXPECT_NEAR(length(placed(mesh, 0, 2) - DVec3{10.0, 1.0, 0.0}), 0.0, 1e-6);
+    // Translations leave the normals as they were.
+    EXPECT_NEAR(mesh.corner_normals[0][1].x, 0.70711f, 1e-5f);
+
+    // A weight on a vertex the mesh does not have.
+    skinned->mBones[1]->mWeights[0].mVertexId = 3;
+    try {
+        convert_scene(built.scene, "skinned.gltf");
+        ADD_FAILURE() << "a weight on vertex 4 of 3";
+    } catch (const SceneError &error) {
+        EXPECT_STREQ(error.what(), "skinned.gltf: bone \"still\" of mesh \"mesh\" weighs vertex 4 of 3");
+    }
+}
+
+// Meshes are named as the file names them, or by the node that places them;
+// --hide and --only match the mesh's name, its node's or an ancestor's.
+TEST(SceneConversion, MeshesAreNamedAndChosenByTheirNodes)
+{
+    aiMesh *named = triangle_mesh(false);
+    named->mName = "wing";
+    BuiltScene built({triangle_mesh(false), named}, {node("light_cone", {}, {0}), node("aircraft", {}, {})});
+    built.scene.mRootNode->mChildren[1]->addChildren(1, std::vector<aiNode *>{node("left", {}, {1})}.data());
+    const auto shown = [&](std::vector<std::string> hide, std::vector<std::string> only) {
+        MeshChoice choice;
+        choice.hide = std::move(hide);
+        choice.only = std::move(only);
+        const ImportedScene scene = convert_scene(built.scene, "plane.ac", choice);
+        std::string names;
+        for (const MeshSummary &m : scene.loaded.meshes)
+            names += m.name + (m.placements ? " shown; " : " hidden; ");
+        return names + std::to_string(scene.loaded.mesh.triangles.size()) + " " +
+               std::to_string(scene.loaded.warnings.size());
+    };
+    EXPECT_EQ(shown({}, {}), "light_cone shown; wing shown; 2 0");
+    EXPECT_EQ(shown({"*cone"}, {}), "light_cone hidden; wing shown; 1 0");
+    EXPECT_EQ(shown({}, {"aircraft"}), "light_cone hidden; wing shown; 1 0") << "an ancestor";
+    EXPECT_EQ(shown({"wing", "wheel*"}, {}), "light_cone shown; wing hidden; 1 1") << "one pattern matched nothing";
+    try {
+        shown({"*"}, {});
+        ADD_FAILURE() << "every triangle hidden";
+    } catch (const SceneError &error) {
+        EXPECT_STREQ(error.what(), "plane.ac: --hide and --only leave no triangles to render");
+    }
+
+    EXPECT_TRUE(matches_pattern("wheel*", "wheel_1"));
+    EXPECT_TRUE(matches_pattern("*cone*", "light_cone_left"));
+    EXPECT_TRUE(matches_pattern("a*b", "acb"));
+    EXPECT_TRUE(matches_pattern("a*b", "ab"));
+    EXPECT_FALSE(matches_pattern("a*b", "abc"));
+    EXPECT_FALSE(matches_pattern("wheel", "wheel_1"));
+}
+
+// A model of 1000 triangles two units across, with a wake plane of 2
+// triangles reaching 100 units out and a marker of 2 just beside it: the
+// plane is set aside from the framing, the marker is framed.
+TEST(SceneFraming, HelperGeometryIsSetAsideAndTheReachSuitsTheScene)
+{
+    Mesh mesh;
+    mesh.positions = {{0, 0, 0}, {100, 0, 0}, {0, 0, 2}};
+    mesh.triangles = {{0, 1, 2}};
+    mesh.origin = {50, 0, 0};
+    const std::vector<MeshSummary> meshes = {{"model", 1000, 1, 0, {}, {0, 0, 0}, {2, 2, 0}},
+                                             {"wake", 2, 1, 0, {}, {0, 0, 0}, {100, 0, 2}},
+                                             {"marker", 2, 1, 0, {}, {2, 0, 0}, {2.5, 0.5, 0}}};
+    const Framing framing = frame_scene(mesh, meshes);
+    ASSERT_EQ(framing.set_aside, std::vector<std::string>{"wake"});
+    EXPECT_EQ(framing.bounds.low.x, -50.0f) << "relative to the origin";
+    EXPECT_EQ(framing.bounds.high.x, -47.5f);
+    EXPECT_EQ(framing.bounds.high.y, 2.0f);
+    EXPECT_DOUBLE_EQ(framing.size(), std::sqrt(2.5 * 2.5 + 4.0));
+
+    // Where every mesh holds a fair share, all of them frame the scene.
+    std::vector<MeshSummary> fair = meshes;
+    fair[1].triangles = 100;
+    EXPECT_TRUE(frame_scene(mesh, fair).set_aside.empty());
+
+    EXPECT_DOUBLE_EQ(suited_reach(85.4), 9.0);
+    EXPECT_DOUBLE_EQ(suited_reach(1940.0), 200.0);
+    EXPECT_DOUBLE_EQ(suited_reach(0.186), 0.02);
+}
+
+// Each of the six up axes turns to +Y, without mirroring the scene, and back.
+TEST(UpAxes, EachTurnsItsUpToY)
+{
+    const std::pair<const char *, Vec3> axes[] = {{"x", {1, 0, 0}},  {"+y", {0, 1, 0}},  {"z", {0, 0, 1}},
+                                                  {"-x", {-1, 0, 0}}, {"-y", {0, -1, 0}}, {"-Z", {0, 0, -1}}};
+    for (const auto &[text, up] : axes) {
+        const UpAxis axis = parse_up_axis(text);
+        const Vec3 y = to_y_up(up, axis);
+        EXPECT_EQ(y.y, 1.0f) << text;
+        const Vec3 x = to_y_up(Vec3{1, 0, 0}, axis), z = to_y_up(Vec3{0, 0, 1}, axis);
+        EXPECT_EQ(dot(cross(x, to_y_up(Vec3{0, 1, 0}, axis)), z), 1.0f) << text << ": a turn, not a mirror";
+        const Vec3 d = {0.25f, -0.5f, 2.0f};
+        const Vec3 back = from_y_up(to_y_up(d, axis), axis);
+        EXPECT_EQ(length(back - d), 0.0f) << text;
+    }
+    EXPECT_EQ(up_axis_name(parse_up_axis("-z")), "-Z");
+    // The frame the environment was laid out in for a Z-up scene: its -Y
+    // (toward the camera) turns to +Z.
+    EXPECT_EQ(to_y_up(Vec3{0, -1, 0}, UpAxis::z).z, 1.0f);
+    EXPECT_THROW(parse_up_axis("w"), std::invalid_argument);
+    EXPECT_THROW(parse_up_axis("--y"), std::invalid_argument);
 }
 
 // A mesh that carries UV set 1 but not set 0, and one with neither: every

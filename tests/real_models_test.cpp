@@ -1,8 +1,10 @@
 // umbrex-render on third-party models, fetched into .corpus/ by
 // scripts/fetch-corpus.sh: meshes exported from modelling tools with and
 // without normals, quads, a concave polygon, a scanned mesh and a CAD-style
-// patch model, and one file of each format Assimp reads for it (glTF, GLB,
-// FBX, Collada, PLY, STL). The checks are what a person looking at the
+// patch model, one file of each format Assimp reads for it (glTF, GLB,
+// FBX, Collada, PLY, STL), and scenes to be taken as their authors meant
+// them: skinned, with an animated camera, with stated units and up axes,
+// named objects, and files without faces. The checks are what a person looking at the
 // pictures would see, not exact pixels.
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "tests/render_run.h"
@@ -53,6 +56,16 @@ protected:
 
 DVec3 unturned(DVec3 p) { return p; }
 DVec3 z_up(DVec3 p) { return {p.x, -p.z, p.y}; }
+DVec3 x_down(DVec3 p) { return {-p.y, p.x, p.z}; }
+
+// The two corners of --list's bounds.
+std::pair<DVec3, DVec3> bounds_listed(const std::string &text)
+{
+    DVec3 low{NAN, NAN, NAN}, high = low;
+    std::sscanf(text.c_str(), "(%lf, %lf, %lf) to (%lf, %lf, %lf)", &low.x, &low.y, &low.z, &high.x, &high.y,
+                &high.z);
+    return {low, high};
+}
 
 // An OBJ's vertices and triangles as an ASCII FBX whose settings state that
 // Z is up.
@@ -96,7 +109,8 @@ double mean_difference(const Image &a, const Image &b)
 const char *const models[] = {"WusonOBJ.obj", "spider.obj", "regr01.obj", "box.obj", "concave_polygon.obj",
                               "bunny.obj", "teapot.obj", "Wuson.ply", "Wuson.stl", "2CylinderEngine.glb",
                               "gltf-cameras/Cameras.gltf", "cubes_with_names.fbx", "duck.dae",
-                              "teapot_instancenodes.dae"};
+                              "teapot_instancenodes.dae", "BCN_Epileptic.x", "box.3mf", "AC14-FZK-Haus.ifc",
+                              "SphereWithLight.ac"};
 
 // The first lines of --list that start with `key`, after it.
 std::string listed(const std::string &listing, const std::string &key)
@@ -169,6 +183,9 @@ TEST_F(RealModels, AZUpModelStandsUpWithUpZ)
     EXPECT_GT(mean_difference(original, render_exr("--scene " + turned + view)), 0.1) << "lying on its side";
     const std::string stated = z_up_fbx(turned, folder / "z-up.fbx");
     EXPECT_LT(mean_difference(original, render_exr("--scene " + stated + view)), 0.01) << "the file's UpAxis";
+    // Lying with its up along -X.
+    const std::string down = moved_copy("teapot.obj", {}, x_down);
+    EXPECT_LT(mean_difference(original, render_exr("--scene " + down + " --up=-x" + view)), 0.01);
 }
 
 // What --list tells of one file per format: counts a person can check
@@ -224,6 +241,100 @@ TEST_F(RealModels, ListDescribesEachFormat)
     EXPECT_EQ(listed(spider, "units: "), "100 per metre (the file's UnitScaleFactor: 1 unit is 1 cm)");
     EXPECT_EQ(listed(spider, "up: "), "+Y (the file's UpAxis)");
     EXPECT_EQ(listed(spider, "cameras: "), "1");
+
+    // A printer part 10 by 20 by 30 mm, Z-up by definition; a house the
+    // importer turns to Y-up in metres.
+    const std::string part = list("box.3mf");
+    EXPECT_EQ(listed(part, "units: "), "1000 per metre (the model's unit, millimeter)");
+    EXPECT_EQ(listed(part, "up: "), "+Z (3MF is Z-up)");
+    EXPECT_EQ(listed(part, "reach: "), "the scene is 37.4 units across; --set falloff_stop=4 suits it (a tenth of "
+                                       "that, 0.004 m)");
+    const std::string house = list("AC14-FZK-Haus.ifc");
+    EXPECT_EQ(listed(house, "units: "), "1 per metre (the importer converts the file's length unit to metres)");
+    EXPECT_EQ(listed(house, "up: "), "+Y (the importer turns IFC's Z-up to Y)");
+
+    // Objects named by the nodes that hold them.
+    EXPECT_EQ(listed(list("SphereWithLight.ac"), "  \""), "sphere\": 17664 triangles");
+
+    // The 3DS camera stands at the file's (-65.87, 16.12, -2.43), Z-up,
+    // looking toward its target (100.41, 28.22, 0): along +X, not up.
+    const std::string target = listed(list("TargetCameraAnim.3ds"), "  \"Camera01\": eye ");
+    DVec3 target_eye, along;
+    ASSERT_EQ(std::sscanf(target.c_str(), "(%lf, %lf, %lf), looking along (%lf, %lf, %lf)", &target_eye.x,
+                          &target_eye.y, &target_eye.z, &along.x, &along.y, &along.z), 6)
+        << target;
+    EXPECT_LT(length(target_eye - DVec3{-65.8677, -2.42502, -16.1213}), 1e-3);
+    EXPECT_GT(along.x, 0.99);
+
+    // Files without faces say what they hold; the orthographic camera is named.
+    const std::string cameras = list("cameras.dae");
+    EXPECT_EQ(listed(cameras, "holds: "), "3 cameras, 4 nodes and no faces");
+    EXPECT_EQ(listed(cameras, "  \"Camera_002\": "),
+              "cannot be used: camera \"Camera_002\" is orthographic; umbrex-render renders pinhole cameras only");
+    EXPECT_EQ(listed(list("01_01.bvh"), "holds: "), "a skeleton of 34 joints and no faces");
+    EXPECT_EQ(listed(list("points.ply"), "holds: "), "4 points and no faces");
+
+    // Meshes left out by name, as the listing counts them: "body", 191
+    // triangles placed 4 times, of 121496; or only the node placing one.
+    EXPECT_EQ(listed(list("2CylinderEngine.glb", " --hide body"), "triangles: "), "120732");
+    const std::string one = list("2CylinderEngine.glb", " --only nodes[80]");
+    EXPECT_EQ(listed(one, "triangles: "), "191");
+    EXPECT_EQ(listed(one, "  \"body\": "), "191 triangles, hidden in 3 places (nodes \"nodes[80]\", \"nodes[79]\", "
+                                            "\"nodes[69]\", \"nodes[68]\")");
+}
+
+// A skinned character stands as its skeleton poses it, upright with its
+// head on its neck; a skinned strip whose upper joint is moved moves the
+// vertices that joint holds by the joint's offset times their weight.
+TEST_F(RealModels, SkinnedMeshesArePosedByTheirSkeleton)
+{
+    const auto bounds = [&](const std::string &scene, const std::string &options = "") {
+        const ProgramRun run = render("--list --scene " + scene + options);
+        EXPECT_EQ(run.exit_code, 0) << run.messages;
+        return bounds_listed(listed("\n" + run.messages, "bounds: "));
+    };
+    const auto [low, high] = bounds(model("BCN_Epileptic.x"));
+    EXPECT_GT(high.y - low.y, 3.0 * std::max(high.x - low.x, high.z - low.z)) << "standing along +Y";
+    const auto head = bounds(model("BCN_Epileptic.x"), " --only Head");
+    const auto torso = bounds(model("BCN_Epileptic.x"), " --only Torso");
+    EXPECT_LT(head.first.y, torso.second.y) << "the head's lowest point within the torso's neck";
+    EXPECT_GT(head.first.y, torso.second.y - 0.15);
+
+    // The strip's top vertices (y = 2) are held by joint 2 alone; moved
+    // one unit along x, they reach x = 0.5 + 1.
+    std::ifstream in(model("simple_skin.gltf"));
+    std::string gltf(std::istreambuf_iterator<char>(in), {});
+    const std::string rest = "\"rotation\" : [ 0.0, 0.0, 0.0, 1.0 ]";
+    ASSERT_NE(gltf.find(rest), std::string::npos);
+    gltf.replace(gltf.find(rest), rest.size(), "\"translation\" : [ 1.0, 0.0, 0.0 ]");
+    std::ofstream(folder / "moved_skin.gltf") << gltf;
+    const auto [strip_low, strip_high] = bounds(model("simple_skin.gltf"));
+    EXPECT_LT(length(strip_low - DVec3{-0.5, 0, 0}) + length(strip_high - DVec3{0.5, 2, 0}), 1e-6);
+    const auto [moved_low, moved_high] = bounds((folder / "moved_skin.gltf").string());
+    EXPECT_LT(length(moved_low - DVec3{-0.5, 0, 0}) + length(moved_high - DVec3{1.5, 2, 0}), 1e-6);
+}
+
+// Helper geometry of a few triangles reaching far past the model is set
+// aside from the framing, named; hidden, it neither shows nor occludes.
+TEST_F(RealModels, HelperGeometryIsSetAsideOrHidden)
+{
+    const std::string view = " --width 64 --height 48";
+    const std::string plane = "o wake\nv -400 -1 -400\nv 400 -1 -400\nv 400 -1 400\nv -400 -1 400\nf -4 -3 -2 -1\n";
+    const std::string scene = moved_copy("bunny.obj", {}, unturned, plane);
+    const ProgramRun run = render("--scene " + scene + view + " --output " + (folder / "wake.png").string());
+    EXPECT_EQ(run.exit_code, 0) << run.messages;
+    EXPECT_NE(run.messages.find("warning: the framing leaves out \"wake\": each holds under 1 % of the triangles"),
+              std::string::npos) << run.messages;
+    const Image bunny = render_exr("--scene " + model("bunny.obj") + view);
+    const Image framed = render_exr("--scene " + scene + view);
+    EXPECT_GT(covered_pixels(framed), covered_pixels(bunny)) << "the plane shows";
+    EXPECT_EQ(mean_difference(bunny, render_exr("--scene " + scene + view + " --hide wake")), 0.0);
+
+    // Far to the side, the plane is out of the bunny's framing and reach.
+    const std::string beside = "o wake\nv 300 -1 -400\nv 1100 -1 -400\nv 1100 -1 400\nv 300 -1 400\nf -4 -3 -2 -1\n";
+    EXPECT_LT(mean_difference(bunny, render_exr("--scene " + moved_copy("bunny.obj", {}, unturned, beside) + view)),
+              0.002)
+        << "the same picture, but for the rounding of a scene centred elsewhere";
 }
 
 // The scanned Wuson as OBJ and PLY (smooth normals) and STL (flat facets):
@@ -251,6 +362,25 @@ TEST_F(RealModels, AFilesOwnCameraFramesItsPicture)
     EXPECT_NE(unknown.exit_code, 0);
     EXPECT_NE(unknown.messages.find("no camera \"camera2\"; its cameras are \"camera1\""), std::string::npos)
         << unknown.messages;
+
+    // An animated 3DS target camera sees its box, without a warning.
+    const std::string output = " --width 48 --height 32 --output " + (folder / "x.exr").string();
+    const ProgramRun target = render("--scene " + model("TargetCameraAnim.3ds") + output);
+    EXPECT_EQ(target.messages.find("warning"), std::string::npos) << target.messages;
+    const Image box = read_exr((folder / "x.exr").string());
+    EXPECT_GT(covered_pixels(box), box.pixels.size() / 10);
+
+    // A file of cameras alone is no geometry; its orthographic camera is
+    // refused by name.
+    const ProgramRun cameras = render("--scene " + model("cameras.dae") + output);
+    EXPECT_EQ(cameras.exit_code, 1);
+    EXPECT_EQ(cameras.messages, "umbrex-render: " + model("cameras.dae") +
+                                    ": no geometry to render: the file holds 3 cameras, 4 nodes and no faces\n");
+    const ProgramRun orthographic =
+        render("--scene " + model("gltf-cameras/Cameras.gltf") + " --camera-name 'nodes[2]'" + output);
+    EXPECT_EQ(orthographic.exit_code, 2);
+    EXPECT_NE(orthographic.messages.find("camera \"nodes[2]\" is orthographic"), std::string::npos)
+        << orthographic.messages;
 }
 
 // The duck's map: its two mirrored halves share one UV layout, which the

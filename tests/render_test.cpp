@@ -336,6 +336,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
     // A vertex that a face uses, beyond what the tracer takes from the rest.
     std::ofstream(folder / "far.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1e19 0 1\nf 1 2 3\nf 1 2 4\n";
     std::ofstream(folder / "broken.fbx") << "not a model\n";
+    std::ofstream(folder / "level.bsp") << "IBSP.\n";
     std::ofstream(folder / "points.ply") << "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
                                             "property float y\nproperty float z\nend_header\n0 0 0\n1 0 0\n";
     std::ofstream(folder / "other.mi") << "declare shader color \"Other\" (color \"bright\") version 1 end declare\n";
@@ -359,7 +360,8 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--height abc", "--height: \"abc\" is not a whole number"},
         {"--seed -1", "--seed: -1 is not in the range 0 to 2147483647"},
         {"--pass-samples 0", "--pass-samples: 0 is not in the range 1 to 2147483647"},
-        {"--up x", "--up"},
+        {"--up w", "--up takes x, y or z with an optional sign (+z, -y), not \"w\""},
+        {"--only bunny", "--hide and --only leave no triangles of the built-in scene to render"},
         {"--camera 1e19,0,0:0,0,0:40", "--camera: the eye lies 1e+19 units from the scene's centre"},
         {"--camera 1e308,0,0:-1e308,0,0:40", "--camera: the eye and the target are too far apart"},
         {"--scene " + scene_folder, scene_folder + ": is a folder, not a scene file"},
@@ -372,7 +374,9 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--scene " + (folder / "broken.fbx").string(),
          (folder / "broken.fbx").string() + ": FBX-Parser (TOK_DATA, line 1, col 4) unexpected token"},
         {"--scene " + (folder / "points.ply").string(),
-         (folder / "points.ply").string() + ": the scene has no triangles (only 1 empty mesh)"},
+         (folder / "points.ply").string() + ": no geometry to render: the file holds 2 points and no faces"},
+        {"--scene " + (folder / "level.bsp").string(),
+         (folder / "level.bsp").string() + ": a .bsp level is read from inside its .pk3 package"},
         {"--scene " + (folder / "pipe.ply").string(),
          (folder / "pipe.ply").string() + ": is a FIFO (a named pipe), not a scene file"},
         {"--scene " + (folder / "gone.obj").string(),
@@ -407,7 +411,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         EXPECT_NE(run.exit_code, 0);
         EXPECT_NE(run.messages.find(unwritable), std::string::npos) << run.messages;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 12)
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 13)
         << "only the inputs remain";
 
     // A link planted where the image might be written first, under a name
@@ -472,6 +476,44 @@ TEST_F(RenderTest, OddInputRendersWithAWarning)
     const ProgramRun data = render("--list --scene " + (folder / "data.gltf").string());
     EXPECT_NE(data.messages.find("\ntriangles: 1\nbounds: (0, 0, 0) to (1, 1, 0)\n"), std::string::npos)
         << data.messages;
+
+    // A file's camera too far out to trace from: the scene is framed
+    // instead; chosen by name, it is an error.
+    std::string far = gltf_triangle("data:application/octet-stream;base64,"
+                                    "AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA");
+    far.replace(far.find(R"("scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"), 46,
+                R"("scenes":[{"nodes":[0,1]}],"nodes":[{"mesh":0},{"camera":0,"translation":[1e30,0,0]}],)"
+                R"("cameras":[{"type":"perspective","perspective":{"yfov":0.7,"znear":0.1}}],)");
+    std::ofstream(folder / "far.gltf") << far;
+    const std::string far_camera = "--scene " + (folder / "far.gltf").string() + " --width 8 --height 8 --output " +
+                                   (folder / "f.png").string();
+    const ProgramRun framed = render(far_camera);
+    EXPECT_EQ(framed.exit_code, 0) << framed.messages;
+    EXPECT_NE(framed.messages.find("warning: camera \"nodes[1]\": the eye lies 1e+30 units from the scene's centre; "
+                                   "rays can start at most 1e+18 away; framing the scene instead"),
+              std::string::npos)
+        << framed.messages;
+    const ProgramRun named = render(far_camera + " --camera-name nodes[1]");
+    EXPECT_EQ(named.exit_code, 2);
+    EXPECT_NE(named.messages.find("camera \"nodes[1]\": the eye lies 1e+30 units"), std::string::npos)
+        << named.messages;
+
+    // A scene a thousandth of a unit across: the declaration's falloff_stop
+    // of 10 is far beyond it, unless the look sets one; a camera looking
+    // away sees none of it.
+    std::ofstream(folder / "speck.obj") << "v 0 0 0\nv 0.001 0 0\nv 0 0.001 0\nf 1 2 3\n";
+    const std::string speck = "--scene " + (folder / "speck.obj").string() + " --width 8 --height 8 --output " +
+                              (folder / "s.png").string();
+    const ProgramRun reach = render(speck);
+    EXPECT_EQ(reach.exit_code, 0) << reach.messages;
+    EXPECT_NE(reach.messages.find("warning: falloff_stop is the declaration's 10 scene units, far beyond the scene's "
+                                  "size of 0.00141 units, so occlusion spans the whole scene; --set "
+                                  "falloff_stop=0.0001 suits the scene"),
+              std::string::npos)
+        << reach.messages;
+    EXPECT_EQ(render(speck + " --set falloff_stop=0.5").messages.find("warning"), std::string::npos);
+    const ProgramRun away = render(speck + " --camera 0,0,1:0,0,2:40");
+    EXPECT_NE(away.messages.find("warning: --camera sees no part of the scene"), std::string::npos) << away.messages;
 
     const ProgramRun negative = render("--set samples=-4 --width 8 --height 8 --output " + (folder / "n.png").string());
     EXPECT_EQ(negative.exit_code, 0) << negative.messages;

@@ -1,3 +1,4 @@
+#include "preview/printable_text.h"
 #include "preview/bake/bake_command.h"
 
 #include <cmath>
@@ -48,6 +49,7 @@ void load_high_model(const BakeOptions &options, const Mesh &low,
         throw std::invalid_argument("--cage: the distance must be above 0 and at most 1e18, not " +
                                     format("%g", cage));
     high.scene = import_scene_apart(options.high, options.import_limits);
+    require_triangles(high.scene, printable(options.high));
     for (const std::string &warning : high.scene.loaded.warnings)
         warn(warning);
     high.tracer = std::make_unique<RayTracer>(high.scene.loaded.mesh);

@@ -57,10 +57,10 @@ int compare_corners(const Mesh &mesh, std::size_t a, std::size_t b)
 
 // The scene's frame turned and scaled into the file's.
 struct Placement {
-    bool z_up;
+    UpAxis up;  // turned to +Y
     double scale;
 
-    DVec3 vector(DVec3 v) const { return z_up ? DVec3{v.x, v.z, -v.y} : v; }
+    DVec3 vector(DVec3 v) const { return to_y_up_precisely(v, up); }
 };
 
 // A colour as the format keeps it: clamped; for PLY, whose bytes are
@@ -88,7 +88,7 @@ void write_vertex_colours(const Mesh &mesh, const std::vector<miColor> &colours,
                           const std::string &path, UpAxis up, std::optional<double> units_per_metre)
 {
     const Format format = format_of(path);
-    const Placement placement = {format == Format::glb && up == UpAxis::z,
+    const Placement placement = {format == Format::glb ? up : UpAxis::y,
                                  format == Format::glb && units_per_metre ? 1.0 / *units_per_metre : 1.0};
 
     // One written vertex per distinct corner, named by its first corner.

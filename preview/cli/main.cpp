@@ -34,6 +34,7 @@ struct Options {
     std::string camera;
     std::string camera_name;
     std::string up;  // empty: the file's, or y
+    std::vector<std::string> hide, only;
     std::string scale;
     bool list = false;
     int width = 640;
@@ -79,7 +80,9 @@ SessionOptions session_options(const Options &options)
     session.camera = options.camera;
     session.camera_name = options.camera_name;
     if (!options.up.empty())
-        session.up = options.up == "z" ? UpAxis::z : UpAxis::y;
+        session.up = parse_up_axis(options.up);
+    session.choice.hide = options.hide;
+    session.choice.only = options.only;
     if (!options.scale.empty())
         session.units_per_metre = parse_doubles(options.scale, 1, "--scale (scene units per metre)")[0];
     session.environment = options.environment;
@@ -109,9 +112,14 @@ void warn_about_samples(long long samples, double points)
 std::vector<std::string> scene_arguments(const Options &options, bool for_page)
 {
     std::vector<std::string> words = {(program_folder() / "umbrex-render").string()};
-    // The file states its own up axis where --up is not given.
+    // The file states its own up axis where --up is not given. Values
+    // joined to their option, so that "-z" reads as a value.
     if (!options.up.empty())
-        words.insert(words.end(), {"--up", options.up});
+        words.push_back("--up=" + options.up);
+    for (const std::string &pattern : options.hide)
+        words.push_back("--hide=" + pattern);
+    for (const std::string &pattern : options.only)
+        words.push_back("--only=" + pattern);
     if (options.import_timeout != ImportLimits{}.timeout_seconds)
         words.insert(words.end(), {"--import-timeout", std::to_string(options.import_timeout)});
     const std::pair<const char *, const std::string *> files[] = {
@@ -128,6 +136,13 @@ std::vector<std::string> scene_arguments(const Options &options, bool for_page)
     if (!for_page && !options.camera_name.empty())
         words.insert(words.end(), {"--camera-name", options.camera_name});
     return words;
+}
+
+void warn_about_reach(const PreviewSession &session, const Look &look)
+{
+    const std::string reach = reach_warning(session.declaration(), look, session.framing());
+    if (!reach.empty())
+        warn(reach);
 }
 
 // A whole number within bounds, checked before CLI11 converts it.
@@ -158,6 +173,22 @@ std::string point_text(DVec3 p)
     return text;
 }
 
+// "(nodes "a", "b" and 3 more)": the nodes that place a mesh, where they say
+// more than its name.
+std::string node_names(const MeshSummary &m)
+{
+    if (m.nodes.empty() || (m.nodes.size() == 1 && m.nodes[0] == m.name))
+        return {};
+    constexpr std::size_t shown = 4;
+    std::string text = m.nodes.size() == 1 ? " (node " : " (nodes ";
+    for (std::size_t i = 0; i < m.nodes.size() && i < shown; ++i)
+        text += (i == 0 ? "\"" : ", \"") + m.nodes[i] + "\"";
+    const std::size_t named = std::min(m.nodes.size(), shown), all = m.placements + m.hidden;
+    if (all > named)
+        text += " and " + std::to_string(all - named) + " more";
+    return text + ")";
+}
+
 // --list: what the scene holds, in its own coordinates, without loading the
 // shader.
 int list_scene(const Options &options)
@@ -167,18 +198,22 @@ int list_scene(const Options &options)
     for (const std::string &warning : scene.loaded.warnings)
         warn(warning);
     const Mesh &mesh = scene.loaded.mesh;
-    const Bounds bounds = bounds_of(mesh);
     std::printf("scene: %s\n", options.scene.empty() ? "built-in" : printable(options.scene).c_str());
     std::printf("format: %s\n", scene.format.empty() ? "unnamed" : scene.format.c_str());
     std::printf("triangles: %zu\n", mesh.triangles.size());
-    std::printf("bounds: %s to %s\n", point_text(mesh.origin + to_double(bounds.low)).c_str(),
-                point_text(mesh.origin + to_double(bounds.high)).c_str());
+    if (mesh.triangles.empty()) {
+        std::printf("holds: %s\n", scene.holds.c_str());
+    } else {
+        const Bounds bounds = bounds_of(mesh);
+        std::printf("bounds: %s to %s\n", point_text(mesh.origin + to_double(bounds.low)).c_str(),
+                    point_text(mesh.origin + to_double(bounds.high)).c_str());
+    }
     if (scene.units_per_metre)
         std::printf("units: %.9g per metre (%s)\n", *scene.units_per_metre, scene.units_note.c_str());
     else
         std::printf("units: not stated by the file (--scale states them)\n");
     const UpAxis up = session.up.value_or(scene.up.value_or(UpAxis::y));
-    std::printf("up: %s (%s)\n", up == UpAxis::z ? "+Z" : "+Y",
+    std::printf("up: %s (%s)\n", up_axis_name(up).c_str(),
                 session.up ? "--up" : scene.up ? scene.up_note.c_str() : "not stated by the file; the default");
     std::printf("UV sets: %zu\n", mesh.uv_sets.size());
     std::printf("meshes: %zu\n", scene.loaded.meshes.size());
@@ -186,7 +221,11 @@ int list_scene(const Options &options)
         std::printf("  \"%s\": %zu triangles", m.name.c_str(), m.triangles);
         if (m.placements > 1)
             std::printf(", placed %zu times", m.placements);
-        std::printf("\n");
+        if (m.hidden > 0 && m.placements == 0)
+            std::printf(", hidden");
+        else if (m.hidden > 0)
+            std::printf(", hidden in %zu places", m.hidden);
+        std::printf("%s\n", node_names(m).c_str());
     }
     std::printf("cameras: %zu\n", scene.cameras.size());
     const float aspect = static_cast<float>(options.width) / static_cast<float>(options.height);
@@ -198,6 +237,16 @@ int list_scene(const Options &options)
         } catch (const std::invalid_argument &fault) {
             std::printf("  \"%s\": cannot be used: %s\n", c.name.c_str(), fault.what());
         }
+    }
+    if (!mesh.triangles.empty()) {
+        const Framing framing = frame_scene(mesh, scene.loaded.meshes);
+        for (const std::string &name : framing.set_aside)
+            std::printf("framing leaves out: \"%s\"\n", name.c_str());
+        std::printf("reach: the scene is %.3g units across; --set falloff_stop=%g suits it (a tenth of that",
+                    framing.size(), suited_reach(framing.size()));
+        if (scene.units_per_metre)
+            std::printf(", %.3g m", suited_reach(framing.size()) / *scene.units_per_metre);
+        std::printf(")\n");
     }
     return 0;
 }
@@ -218,6 +267,9 @@ int render(const Options &options)
     if (!session.pass_plan(look).split())
         look.pass_samples = 0;
     warn_about_samples(samples, static_cast<double>(options.width) * options.height * options.aa);
+    warn_about_reach(session, look);
+    if (!session.sees_scene(session.starting_camera(options.width, options.height), options.width, options.height))
+        warn(session.starting_camera_name() + " sees no part of the scene; the image will be empty");
 
     const RenderedLook rendered = session.render(look, options.threads, isatty(STDERR_FILENO) != 0);
     const FrameStatistics &statistics = rendered.statistics;
@@ -274,6 +326,7 @@ int bake_scene(const Options &options, bool output_given, bool texture_options_g
         warn(warning);
     const Look look{options.sets, options.attachments, {}, 0, 0, options.aa, static_cast<std::uint32_t>(options.seed)};
     const int samples = session.check(look);
+    warn_about_reach(session, look);
     // Texels, or about six faces around each vertex, times their points.
     const double points = bake.kind == BakeOptions::Kind::texture
                               ? static_cast<double>(bake.width) * bake.height * options.aa
@@ -289,6 +342,8 @@ int serve(const Options &options)
     const PreviewSession session(session_options(options));
     for (const std::string &warning : session.warnings())
         warn(warning);
+    warn_about_reach(session, Look{options.sets, options.attachments, {}, options.width, options.height, options.aa,
+                                   static_cast<std::uint32_t>(options.seed)});
     LookDevSettings settings;
     settings.listen = options.listen;
     settings.port = options.port;
@@ -324,9 +379,23 @@ int main(int argc, char **argv)
                    "or framed on the scene)");
     app.add_option("--camera-name", options.camera_name, "the file's camera of this name");
     app.add_option("--up", options.up,
-                   "the scene's up axis, y or z: for framing, the camera and the environment (default: the file's, "
-                   "or y)")
-        ->check(CLI::IsMember({"y", "z"}));
+                   "the scene's up axis, x, y or z with an optional sign (-z): for framing, the camera and the "
+                   "environment (default: the file's, or y)")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                try {
+                    parse_up_axis(text);
+                    return std::string();
+                } catch (const std::invalid_argument &fault) {
+                    return std::string(fault.what());
+                }
+            },
+            "x|y|z|-x|-y|-z"));
+    app.add_option("--hide", options.hide,
+                   "leave out of the scene the meshes whose name, or whose node's or a parent node's, matches "
+                   "(repeatable; * matches any run of characters)");
+    app.add_option("--only", options.only,
+                   "keep only the meshes whose name, or whose node's or a parent node's, matches (repeatable)");
     app.add_option("--scale", options.scale,
                    "scene units per metre, where the file states none or states them wrongly (shown by --list)");
     app.add_option("--import-timeout", options.import_timeout,

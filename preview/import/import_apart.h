@@ -18,9 +18,12 @@ struct ImportLimits {
 };
 
 // Reads the scene file in a process of its own and returns what it found,
-// checked. Throws SceneError with one line naming the file and the fault.
-// The program must hand its arguments to run_importer first thing in main.
-ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits = {});
+// checked, without the meshes `choice` leaves out; a scene without
+// triangles comes back with what the file holds (require_triangles refuses
+// it). Throws SceneError with one line naming the file and the fault. The
+// program must hand its arguments to run_importer first thing in main.
+ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits = {},
+                                 const MeshChoice &choice = {});
 
 // Whether the arguments start the importer's process, and its whole run.
 bool is_importer_run(int argc, char **argv);

@@ -17,7 +17,9 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <vector>
 
+#include "preview/available_memory.h"
 #include "preview/import/import_apart.h"
 #include "preview/import/importer_run.h"
 #include "preview/import/scene_transfer.h"
@@ -29,19 +31,6 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    while (meminfo >> key >> kib) {
-        if (key == "MemAvailable:")
-            return kib << 10;
-        meminfo.ignore(64, '\n');
-    }
-    return static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
 
 // Waits for the process to end, until the deadline; true once it has.
 bool wait_until(pid_t child, Clock::time_point deadline, int &status)
@@ -78,7 +67,8 @@ public:
 
 // Starts the program again as the importer, its answer going to `answer`
 // as descriptor 3, nothing else of this process open in it.
-pid_t start_importer(const std::string &path, const ImportLimits &limits, std::uint64_t memory, int answer)
+pid_t start_importer(const std::string &path, const ImportLimits &limits, const MeshChoice &choice,
+                     std::uint64_t memory, int answer)
 {
     SpawnActions spawn;
     posix_spawn_file_actions_adddup2(&spawn.actions, answer, importer_answer_fd);
@@ -87,14 +77,19 @@ pid_t start_importer(const std::string &path, const ImportLimits &limits, std::u
     posix_spawn_file_actions_addopen(&spawn.actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&spawn.actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&spawn.actions, importer_answer_fd + 1);
-    const std::string arguments[] = {"umbrex-render", importer_flag, path, std::to_string(limits.timeout_seconds),
-                                     std::to_string(memory), std::to_string(getpid())};
-    char *argv[std::size(arguments) + 1] = {};
-    for (std::size_t i = 0; i < std::size(arguments); ++i)
-        argv[i] = const_cast<char *>(arguments[i].c_str());
+    std::vector<std::string> arguments = {"umbrex-render", importer_flag, path, std::to_string(limits.timeout_seconds),
+                                          std::to_string(memory), std::to_string(getpid())};
+    for (const std::string &pattern : choice.hide)
+        arguments.insert(arguments.end(), {"--hide", pattern});
+    for (const std::string &pattern : choice.only)
+        arguments.insert(arguments.end(), {"--only", pattern});
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
     pid_t child = 0;
     // The program itself, whatever has become of its file since it started.
-    const int fault = posix_spawn(&child, "/proc/self/exe", &spawn.actions, nullptr, argv, environ);
+    const int fault = posix_spawn(&child, "/proc/self/exe", &spawn.actions, nullptr, argv.data(), environ);
     if (fault != 0)
         throw SceneError(printable(path) + ": cannot start the importer (" + std::strerror(fault) + ")");
     return child;
@@ -135,7 +130,7 @@ std::string importer_end_reason(int wait_status, int timeout_seconds, std::uint6
            std::to_string(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1) + ")";
 }
 
-ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits)
+ImportedScene import_scene_apart(const std::string &path, const ImportLimits &limits, const MeshChoice &choice)
 {
     check_scene_file(path);
     const std::string name = printable(path);
@@ -147,7 +142,7 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     fcntl(channel[0], F_SETPIPE_SZ, 1 << 20);
     pid_t child = 0;
     try {
-        child = start_importer(path, limits, memory, channel[1]);
+        child = start_importer(path, limits, choice, memory, channel[1]);
     } catch (...) {
         close(channel[0]);
         close(channel[1]);

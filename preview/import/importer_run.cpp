@@ -77,7 +77,14 @@ bool is_importer_run(int argc, char **argv)
 int run_importer(int argc, char **argv)
 {
     unsigned long long seconds = 0, memory = 0, parent = 0;
-    if (argc != 6 || !whole_number(argv[3], seconds) || !whole_number(argv[4], memory) ||
+    MeshChoice choice;
+    bool choice_read = argc >= 6 && (argc - 6) % 2 == 0;
+    for (int i = 6; choice_read && i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        choice_read = option == "--hide" || option == "--only";
+        (option == "--hide" ? choice.hide : choice.only).push_back(argv[i + 1]);
+    }
+    if (!choice_read || !whole_number(argv[3], seconds) || !whole_number(argv[4], memory) ||
         !whole_number(argv[5], parent) || fcntl(importer_answer_fd, F_GETFD) < 0) {
         std::fprintf(stderr, "umbrex-render: %s is for umbrex-render's own use\n", importer_flag);
         return 2;
@@ -99,7 +106,7 @@ int run_importer(int argc, char **argv)
     const std::string path = argv[2];
     try {
         try {
-            send_scene(importer_answer_fd, import_scene(path));
+            send_scene(importer_answer_fd, import_scene(path, choice));
         } catch (const SceneError &fault) {
             send_failure(importer_answer_fd, fault.what());
         } catch (const TransferError &) {

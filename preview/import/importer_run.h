@@ -3,7 +3,8 @@
 #define UMBREX_PREVIEW_IMPORT_IMPORTER_RUN_H
 
 // The internal flag, first of the arguments: the flag, the scene file, the
-// seconds allowed, the bytes of address space, the program's process id.
+// seconds allowed, the bytes of address space, the program's process id;
+// then the meshes to leave out, each as --hide PATTERN or --only PATTERN.
 constexpr const char *importer_flag = "--importer-process";
 
 // The descriptor the answer goes to.

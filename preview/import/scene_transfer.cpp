@@ -19,7 +19,7 @@ namespace {
 static_assert(sizeof(std::size_t) == sizeof(std::uint64_t));
 constexpr char tag[8] = {'U', 'M', 'B', 'R', 'E', 'X', 'S', 'C'};
 constexpr char end_mark[8] = {'E', 'N', 'D', ' ', 'S', 'C', 'E', 'N'};
-constexpr std::uint32_t version = 2;
+constexpr std::uint32_t version = 3;
 enum class AnswerKind : std::uint8_t { scene = 1, failure = 2 };
 
 constexpr std::size_t text_limit = 1 << 20;
@@ -248,11 +248,18 @@ void read_fields(TransferReader &in, Mesh &mesh)
     in.get(mesh.origin);
 }
 
+void write_list(TransferWriter &out, const std::vector<std::string> &texts);
+void read_list(TransferReader &in, std::vector<std::string> &texts);
+
 void write_fields(TransferWriter &out, const MeshSummary &summary)
 {
     out.put(summary.name);
     out.put(summary.triangles);
     out.put(summary.placements);
+    out.put(summary.hidden);
+    write_list(out, summary.nodes);
+    out.put(summary.low);
+    out.put(summary.high);
 }
 
 void read_fields(TransferReader &in, MeshSummary &summary)
@@ -260,6 +267,10 @@ void read_fields(TransferReader &in, MeshSummary &summary)
     in.get(summary.name);
     in.get(summary.triangles);
     in.get(summary.placements);
+    in.get(summary.hidden);
+    read_list(in, summary.nodes);
+    in.get(summary.low);
+    in.get(summary.high);
 }
 
 void write_fields(TransferWriter &out, const SceneCamera &camera)
@@ -345,6 +356,7 @@ void write_fields(TransferWriter &out, const ImportedScene &scene)
     out.put(scene.up_note);
     out.put(scene.units_per_metre);
     out.put(scene.units_note);
+    out.put(scene.holds);
 }
 
 void read_fields(TransferReader &in, ImportedScene &scene)
@@ -356,18 +368,24 @@ void read_fields(TransferReader &in, ImportedScene &scene)
     in.get(scene.up_note);
     in.get(scene.units_per_metre);
     in.get(scene.units_note);
+    in.get(scene.holds);
 }
 
-// What the program relies on: a normal triple per triangle and a UV triple
-// per triangle in each set, indices into the positions, finite coordinates
-// within the tracer's reach, a known up axis and units above zero. Cameras
+// What the program relies on: triangles, or what the file holds instead; a
+// normal triple per triangle and a UV triple per triangle in each set,
+// indices into the positions, finite coordinates within the tracer's reach,
+// finite bounds of each mesh, a known up axis and units above zero. Cameras
 // are checked where they are used; UVs where a bake lays them out.
 void check(const ImportedScene &scene)
 {
     const Mesh &mesh = scene.loaded.mesh;
     const auto fault = TransferReader::malformed;
-    if (mesh.triangles.empty())
-        fault("no triangles");
+    if (mesh.triangles.empty() && scene.holds.empty())
+        fault("no triangles, and nothing said of what the file holds");
+    for (const MeshSummary &summary : scene.loaded.meshes) {
+        if (!is_finite(summary.low) || !is_finite(summary.high))
+            fault("the bounds of mesh \"" + summary.name + "\" are not finite");
+    }
     if (mesh.corner_normals.size() != mesh.triangles.size())
         fault(std::to_string(mesh.corner_normals.size()) + " normal triples for " +
               std::to_string(mesh.triangles.size()) + " triangles");
@@ -422,8 +440,8 @@ void check(const ImportedScene &scene)
             }
         }
     }
-    if (scene.up && *scene.up != UpAxis::y && *scene.up != UpAxis::z)
-        fault("an up axis that is neither Y nor Z");
+    if (scene.up && !is_up_axis(*scene.up))
+        fault("an up axis that is none of the six");
     if (scene.units_per_metre && !(std::isfinite(*scene.units_per_metre) && *scene.units_per_metre > 0.0))
         fault("units per metre that are not a positive number");
 }

@@ -1,10 +1,12 @@
 #include "preview/render/preview_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "preview/import/import_apart.h"
+#include "preview/printable_text.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
@@ -79,15 +81,23 @@ ImportedScene load_session_scene(const SessionOptions &options)
 {
     ImportedScene scene;
     if (options.scene.empty()) {
-        scene.loaded = {make_default_scene(), {}, {{"built-in scene", 0, 1}}};
-        scene.loaded.meshes[0].triangles = scene.loaded.mesh.triangles.size();
+        scene.loaded = {make_default_scene(), {}, {MeshSummary{}}};
+        MeshSummary &summary = scene.loaded.meshes[0];
+        const Bounds bounds = bounds_of(scene.loaded.mesh);
+        summary = {"built-in scene", scene.loaded.mesh.triangles.size(), 1, 0, {},
+                   scene.loaded.mesh.origin + to_double(bounds.low), scene.loaded.mesh.origin + to_double(bounds.high)};
         scene.format = "built in";
         scene.up = UpAxis::y;
         scene.up_note = "built that way";
         scene.units_per_metre = 1.0;
         scene.units_note = "built that way";
+        // Its one mesh, by the name --list gives it.
+        if (!options.choice.shows({summary.name}))
+            throw SceneError("--hide and --only leave no triangles of the built-in scene to render");
+        for (const std::string &unmatched : options.choice.unmatched())
+            scene.loaded.warnings.push_back("the built-in scene: " + unmatched);
     } else {
-        scene = import_scene_apart(options.scene, {options.import_timeout_seconds});
+        scene = import_scene_apart(options.scene, {options.import_timeout_seconds}, options.choice);
     }
     if (options.units_per_metre) {
         if (!(*options.units_per_metre > 0.0))
@@ -106,6 +116,17 @@ PreviewSession::PreviewSession(const SessionOptions &options)
       scene_(load_session_scene(options)),
       up_(options.up.value_or(scene_.up.value_or(UpAxis::y)))
 {
+    require_triangles(scene_, printable(options.scene));
+    framing_ = frame_scene(mesh_, scene_.loaded.meshes);
+    if (!framing_.set_aside.empty()) {
+        std::string names;
+        for (const std::string &name : framing_.set_aside)
+            names += (names.empty() ? "\"" : ", \"") + name + "\"";
+        scene_.loaded.warnings.push_back(
+            "the framing leaves out " + names +
+            ": each holds under 1 % of the triangles and reaches far past the rest; it still shows and occludes "
+            "(--hide leaves it out)");
+    }
     if (!options.camera.empty() && !options.camera_name.empty())
         throw std::invalid_argument("--camera and --camera-name both choose the camera; give one");
     if (!options.camera_name.empty()) {
@@ -116,20 +137,20 @@ PreviewSession::PreviewSession(const SessionOptions &options)
             throw std::invalid_argument("--camera-name: the scene has no camera \"" + options.camera_name + "\"" +
                                         (cameras.empty() ? std::string("; it has no cameras at all")
                                                          : "; its cameras are " + names_of(cameras)));
-        found->view(1.0f);  // throws for a camera that is not a pinhole
+        // Throws for a camera that is not a pinhole, or stands out of reach.
+        check_camera_reach(found->view(1.0f), mesh_, "camera \"" + found->name + "\"");
         file_camera_ = &*found;
     } else if (options.camera.empty() && !scene_.cameras.empty()) {
+        const SceneCamera &first = scene_.cameras.front();
         try {
-            scene_.cameras.front().view(1.0f);
-            file_camera_ = &scene_.cameras.front();
+            check_camera_reach(first.view(1.0f), mesh_, "camera \"" + first.name + "\"");
+            file_camera_ = &first;
         } catch (const std::invalid_argument &fault) {
             scene_.loaded.warnings.push_back(std::string(fault.what()) + "; framing the scene instead");
         }
     }
     if (!options.camera.empty())
         check_camera_reach(parse_camera(options.camera), mesh_);
-    if (file_camera_)
-        check_camera_reach(file_camera_->view(1.0f), mesh_);
     tracer_ = std::make_unique<RayTracer>(mesh_);
 }
 
@@ -142,7 +163,60 @@ Camera PreviewSession::starting_camera(int width, int height) const
         return file_camera_->view(aspect);
     if (options_.scene.empty())
         return default_scene_camera();
-    return framing_camera(mesh_, aspect, up_);
+    return framing_camera(framing_.bounds, mesh_.origin, aspect, up_);
+}
+
+std::string PreviewSession::starting_camera_name() const
+{
+    if (!options_.camera.empty())
+        return "--camera";
+    if (file_camera_)
+        return "the camera \"" + file_camera_->name + "\"";
+    return "the framing camera";
+}
+
+bool PreviewSession::sees_scene(const Camera &camera, int width, int height) const
+{
+    const CameraRays rays(camera, mesh_.origin, up_, width, height);
+    constexpr int across = 64, down = 36;
+    std::vector<Vec3> directions;
+    for (int y = 0; y < down; ++y) {
+        for (int x = 0; x < across; ++x)
+            directions.push_back(rays.direction((x + 0.5) * width / across, (y + 0.5) * height / down));
+    }
+    RayHit hits[RayTracer::max_bundle];
+    for (std::size_t first = 0; first < directions.size(); first += RayTracer::max_bundle) {
+        const std::size_t count = std::min(RayTracer::max_bundle, directions.size() - first);
+        tracer_->intersect_bundle(rays.eye(), directions.data() + first, count, hits);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (hits[i].triangle != no_triangle)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::string reach_warning(const ShaderDeclaration &declaration, const Look &look, const Framing &framing)
+{
+    const DeclaredParameter *stop = declaration.find("falloff_stop");
+    for (const std::string &assignment : look.sets) {
+        if (assignment.rfind("falloff_stop=", 0) == 0)
+            return {};
+    }
+    const double size = framing.size();
+    if (!stop || stop->default_value.empty() || !(size > 0.0))
+        return {};
+    const double reach = stop->default_value[0];
+    if (!(reach > 0.0) || (reach >= 1e-3 * size && reach <= 100.0 * size))  // 0 sets no stop
+        return {};
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "falloff_stop is the declaration's %g scene units, %s the scene's size of %.3g units, so %s; "
+                  "--set falloff_stop=%g suits the scene (a tenth of its size)",
+                  reach, reach < size ? "a tiny share of" : "far beyond", size,
+                  reach < size ? "hardly any occlusion shows" : "occlusion spans the whole scene",
+                  suited_reach(size));
+    return text;
 }
 
 int PreviewSession::check(const Look &look) const
@@ -246,7 +320,7 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
 
 PreviewSession::SceneBounds PreviewSession::bounds() const
 {
-    const Bounds b = bounds_of(mesh_);
+    const Bounds &b = framing_.bounds;
     return {mesh_.origin + to_double(b.low), mesh_.origin + to_double(b.high)};
 }
 

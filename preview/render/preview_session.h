@@ -17,6 +17,7 @@
 #include "preview/scene/camera.h"
 #include "preview/scene/mesh.h"
 #include "preview/scene/ray_tracer.h"
+#include "preview/scene/scene_framing.h"
 #include "preview/scene/scene_import.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/environment.h"
@@ -28,6 +29,7 @@ struct SessionOptions {
     std::string scene;        // any scene file; empty for the built-in scene
     std::string camera;       // as --camera takes it; empty for the file's camera or a framed one
     std::string camera_name;  // one of the file's cameras, by name
+    MeshChoice choice;        // the meshes --hide and --only leave out
     std::optional<UpAxis> up;  // the file's, or Y, where not given
     std::optional<double> units_per_metre;  // the file's where not given
     std::string environment;  // as --environment takes it; empty for the sky
@@ -68,14 +70,20 @@ struct RenderedLook {
 };
 
 // The scene the options name (the built-in one for none), read apart (see
-// import_apart.h), with the given units; throws SceneError or
-// std::invalid_argument naming the fault.
+// import_apart.h), with the given units, perhaps without triangles; throws
+// SceneError or std::invalid_argument naming the fault.
 ImportedScene load_session_scene(const SessionOptions &options);
+
+// The line that says the look's falloff_stop, where the look leaves it at the
+// declaration's default, is out of all proportion to the scene (below 0.1 %
+// or above 100 times its size), with the value that suits it; empty otherwise.
+std::string reach_warning(const ShaderDeclaration &declaration, const Look &look, const Framing &framing);
 
 class PreviewSession {
 public:
-    // Loads everything; throws naming the input at fault. Warnings of the
-    // scene reader are kept in warnings().
+    // Loads everything; throws naming the input at fault (a scene without
+    // triangles too). Warnings of the scene reader and of the framing are
+    // kept in warnings().
     explicit PreviewSession(const SessionOptions &options);
     PreviewSession(const PreviewSession &) = delete;  // the tracer holds on to the mesh
     PreviewSession &operator=(const PreviewSession &) = delete;
@@ -86,6 +94,15 @@ public:
     const ImportedScene &scene() const { return scene_; }
     const RayTracer &tracer() const { return *tracer_; }
     const Environment &environment() const { return environment_; }
+    const Framing &framing() const { return framing_; }
+
+    // What the starting camera is called in a message: the file's camera
+    // by name, "--camera", or the framing.
+    std::string starting_camera_name() const;
+
+    // Whether a camera ray through any of a coarse grid of the image's
+    // points hits the scene.
+    bool sees_scene(const Camera &camera, int width, int height) const;
 
     // The --camera given, the file's camera named by --camera-name or else
     // its first, the built-in scene's camera, or one framed on the scene for
@@ -110,7 +127,8 @@ public:
     RenderedLook render_pass(const Look &look, int pass, int threads, bool show_progress = false,
                              const std::atomic<bool> *cancel = nullptr) const;
 
-    // The scene's bounds, in its own coordinates.
+    // The scene's bounds as the framing takes them (helper geometry set
+    // aside), in its own coordinates.
     struct SceneBounds {
         DVec3 low, high;
     };
@@ -133,6 +151,7 @@ private:
     ImportedScene scene_;
     const Mesh &mesh_ = scene_.loaded.mesh;
     UpAxis up_;
+    Framing framing_;
     const SceneCamera *file_camera_ = nullptr;
     std::unique_ptr<RayTracer> tracer_;
 };

@@ -169,19 +169,6 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
     return frame;
 }
 
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kibibytes = 0;
-    while (meminfo >> key >> kibibytes) {
-        if (key == "MemAvailable:")
-            return kibibytes * 1024;
-        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    }
-    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
-
 std::string frame_memory_fault(int width, int height, std::uint64_t available)
 {
     const std::uint64_t needed = frame_memory(width, height);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/available_memory.h"
 #include "preview/scene/camera.h"
 #include "preview/render/image_output.h"
 #include "preview/shading/shader_loader.h"
@@ -56,9 +57,6 @@ FrameScene make_frame_scene(const RayTracer &tracer, const Environment &environm
 // Bytes a frame of that size takes while it renders and is encoded: the
 // floats rendered, and as much again at most for the image made from them.
 std::uint64_t frame_memory(int width, int height);
-
-// Memory the system can give without swapping, as the kernel estimates it.
-std::uint64_t available_memory();
 
 // Says how much memory a frame of that size needs when that is more than
 // `available`; nothing when it fits.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 #include "preview/value_parsing.h"
@@ -11,21 +12,67 @@ namespace {
 
 constexpr float degrees = 3.14159265358979f / 180.0f;
 
+// The turn that takes the scene's up to +Y, as its rows.
+template <typename T>
+Vector3<T> turned(Vector3<T> d, UpAxis up)
+{
+    switch (up) {
+    case UpAxis::z: return {d.x, d.z, -d.y};
+    case UpAxis::minus_z: return {d.x, -d.z, d.y};
+    case UpAxis::minus_y: return {d.x, -d.y, -d.z};
+    case UpAxis::x: return {-d.y, d.x, d.z};
+    case UpAxis::minus_x: return {d.y, -d.x, d.z};
+    default: return d;
+    }
+}
+
 Vec3 up_vector(UpAxis up)
 {
-    return up == UpAxis::z ? Vec3{0.0f, 0.0f, 1.0f} : Vec3{0.0f, 1.0f, 0.0f};
+    return from_y_up(Vec3{0.0f, 1.0f, 0.0f}, up);
 }
+
+constexpr const char *up_axis_names[] = {"+Y", "+Z", "+X", "-X", "-Y", "-Z"};
 
 }  // namespace
 
+UpAxis parse_up_axis(const std::string &text)
+{
+    const std::string axis = text.empty() || (text[0] != '+' && text[0] != '-') ? text : text.substr(1);
+    const bool minus = !text.empty() && text[0] == '-';
+    if (axis == "x" || axis == "X")
+        return minus ? UpAxis::minus_x : UpAxis::x;
+    if (axis == "y" || axis == "Y")
+        return minus ? UpAxis::minus_y : UpAxis::y;
+    if (axis == "z" || axis == "Z")
+        return minus ? UpAxis::minus_z : UpAxis::z;
+    throw std::invalid_argument("--up takes x, y or z with an optional sign (+z, -y), not \"" + text + "\"");
+}
+
+std::string up_axis_name(UpAxis up)
+{
+    return is_up_axis(up) ? up_axis_names[static_cast<int>(up)] : "?";
+}
+
+bool is_up_axis(UpAxis up)
+{
+    return static_cast<std::size_t>(up) < std::size(up_axis_names);
+}
+
 Vec3 to_y_up(Vec3 d, UpAxis up)
 {
-    return up == UpAxis::z ? Vec3{d.x, d.z, -d.y} : d;
+    return turned(d, up);
+}
+
+DVec3 to_y_up_precisely(DVec3 d, UpAxis up)
+{
+    return turned(d, up);
 }
 
 Vec3 from_y_up(Vec3 d, UpAxis up)
 {
-    return up == UpAxis::z ? Vec3{d.x, -d.z, d.y} : d;
+    // The inverse turn: the turn's transpose, read off its image of each axis.
+    const Vec3 x = turned(Vec3{1, 0, 0}, up), y = turned(Vec3{0, 1, 0}, up), z = turned(Vec3{0, 0, 1}, up);
+    return {x.x * d.x + x.y * d.y + x.z * d.z, y.x * d.x + y.y * d.y + y.z * d.z, z.x * d.x + z.y * d.y + z.z * d.z};
 }
 
 CameraRays::CameraRays(const Camera &camera, const DVec3 &origin, UpAxis up, int width, int height)
@@ -56,7 +103,11 @@ Camera default_scene_camera()
 
 Camera framing_camera(const Mesh &mesh, float aspect, UpAxis up)
 {
-    const Bounds bounds = bounds_of(mesh);
+    return framing_camera(bounds_of(mesh), mesh.origin, aspect, up);
+}
+
+Camera framing_camera(const Bounds &bounds, const DVec3 &origin, float aspect, UpAxis up)
+{
     Camera camera;
     camera.fov_degrees = 40.0f;
     const Vec3 target = bounds.centre();
@@ -75,7 +126,7 @@ Camera framing_camera(const Mesh &mesh, float aspect, UpAxis up)
         distance = std::max({distance, std::abs(dot(c, right)) / tan_horizontal - depth,
                              std::abs(dot(c, camera_up)) / tan_vertical - depth});
     }
-    camera.target = mesh.origin + to_double(target);
+    camera.target = origin + to_double(target);
     camera.eye = camera.target - to_double(forward * (distance * 1.05f));
     return camera;
 }
@@ -100,14 +151,13 @@ Camera parse_camera(const std::string &text)
     return camera;
 }
 
-void check_camera_reach(const Camera &camera, const Mesh &mesh)
+void check_camera_reach(const Camera &camera, const Mesh &mesh, const std::string &what)
 {
     const DVec3 eye = camera.eye - mesh.origin;
     if (std::max({std::abs(eye.x), std::abs(eye.y), std::abs(eye.z)}) <= max_ray_origin)
         return;
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "--camera: the eye lies %g units from the scene's centre; rays can start at most %g away",
+    std::snprintf(text, sizeof text, ": the eye lies %g units from the scene's centre; rays can start at most %g away",
                   length(eye), max_ray_origin);
-    throw std::invalid_argument(text);
+    throw std::invalid_argument(what + text);
 }

@@ -4,6 +4,7 @@
 #ifndef UMBREX_PREVIEW_MESH_H
 #define UMBREX_PREVIEW_MESH_H
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -73,12 +74,41 @@ struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// One mesh of a scene file and how many times the file places it.
+// One mesh of a scene file, the nodes that place it, and the bounds of its
+// placements that are shown.
 struct MeshSummary {
-    std::string name;
+    std::string name;           // the file's, else its first node's, else "mesh N"
     std::size_t triangles = 0;  // in one placement
-    std::size_t placements = 1;
+    std::size_t placements = 1; // shown
+    std::size_t hidden = 0;     // placements left out by --hide and --only
+    std::vector<std::string> nodes;  // the first few nodes that place it, as the file names them
+    DVec3 low{1.0, 1.0, 1.0}, high{-1.0, -1.0, -1.0};  // in the scene's own coordinates; low above
+                                                       // high where none is shown
+
+    // Widens the bounds to hold a point.
+    void enclose(DVec3 p)
+    {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
 };
+
+// Which meshes are left out of the scene: a placement is left out where a
+// --hide pattern, or where no --only pattern (when there are any), matches
+// its mesh's name, its node's or an ancestor node's. `*` matches any run of
+// characters.
+struct MeshChoice {
+    std::vector<std::string> hide, only;
+
+    bool shows(const std::vector<std::string> &names) const;
+    // Patterns that matched no name given to shows(), as a warning for each.
+    std::vector<std::string> unmatched() const;
+
+private:
+    mutable std::vector<bool> hide_matched_, only_matched_;
+};
+
+bool matches_pattern(const std::string &pattern, const std::string &name);
 
 // A scene as read, with its meshes and what the reader had to leave out.
 struct LoadedScene {
@@ -90,8 +120,8 @@ struct LoadedScene {
 // A Wavefront OBJ, every polygon triangulated in its own shape: its vertex
 // normals where every corner of a face has one, the face's own normal
 // otherwise. Faces that cannot be triangulated are skipped and counted in a
-// warning.
-LoadedScene load_obj(const std::string &path);
+// warning; objects the choice leaves out are not read.
+LoadedScene load_obj(const std::string &path, const MeshChoice &choice = {});
 
 // Shapes for built scenes, each with one UV set: the ground's square over the
 // whole texture, the sphere's longitude along u and latitude up v, the box's

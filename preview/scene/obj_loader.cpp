@@ -58,7 +58,7 @@ std::array<TexCoord, 3> corner_uvs(const tinyobj::attrib_t &attrib, const tinyob
 
 }  // namespace
 
-LoadedScene load_obj(const std::string &path)
+LoadedScene load_obj(const std::string &path, const MeshChoice &choice)
 {
     SceneFolder folder(path);
     const int fd = folder.open(folder.scene_file());
@@ -93,6 +93,16 @@ LoadedScene load_obj(const std::string &path)
     std::vector<DVec3> corners;
     std::vector<MeshSummary> meshes;
     for (const tinyobj::shape_t &shape : shapes) {
+        MeshSummary summary;
+        summary.name = shape.name;
+        if (!choice.shows({shape.name})) {
+            summary.placements = 0;
+            summary.hidden = 1;
+            for (const unsigned char count : shape.mesh.num_face_vertices)
+                summary.triangles += count > 2 ? count - 2 : 0;
+            meshes.push_back(summary);
+            continue;
+        }
         // The reader counts a face's corners in a byte: more than 255 would
         // shift every face after it.
         std::size_t listed = 0;
@@ -132,17 +142,24 @@ LoadedScene load_obj(const std::string &path)
                 }
                 scene.triangles.push_back(triangle);
                 scene.corner_normals.push_back(normals);
+                for (const std::uint32_t corner : triangle)
+                    summary.enclose(scene.positions[corner]);
                 if (texcoord_count > 0)
                     scene.uv_sets[0].push_back(has_texcoords ? corner_uvs(attrib, index, t) : std::array<TexCoord, 3>{});
             }
         }
-        meshes.push_back({shape.name, scene.triangles.size() - triangles_before, 1});
+        summary.triangles = scene.triangles.size() - triangles_before;
+        meshes.push_back(summary);
     }
+    if (scene.triangles.empty() && (!choice.hide.empty() || !choice.only.empty()) && !meshes.empty())
+        throw SceneError(path + ": --hide and --only leave no triangles to render");
     if (scene.triangles.empty())
         throw SceneError(path + ": the scene has no faces");
 
     LoadedScene loaded{make_traceable_mesh(std::move(scene), path), {}, std::move(meshes)};
     folder.add_warnings(loaded.warnings, path);
+    for (const std::string &unmatched : choice.unmatched())
+        loaded.warnings.push_back(path + ": " + unmatched);
     if (skipped > 0)
         loaded.warnings.push_back(path + ": " + std::to_string(skipped) +
                                   (skipped == 1 ? " face has" : " faces have") +
