@@ -38,6 +38,22 @@ all_mutants=(
   "a 3DS camera placed twice|preview/scene/scene_import.cpp|        read.eye = root.point(file.eye);|        read.eye = transform.point(file.eye);"
   "helper geometry framed|preview/render/preview_session.cpp|return framing_camera(framing_.bounds, mesh_.origin, aspect, up_);|return framing_camera(mesh_, aspect, up_);"
   "a hidden mesh kept|preview/scene/scene_import.cpp|        if (!shown(summary, visit)) {|        if (false) {"
+  "a mirrored instance turned inside out|preview/scene/scene_import.cpp|                if (mirrored)\n                    std::swap(t[1], t[2]);|"
+  "FBX units upside down|preview/scene/scene_import.cpp|imported.units_per_metre = 100.0 / *centimetres;|imported.units_per_metre = *centimetres / 100.0;"
+  "a glTF camera placed twice|preview/scene/scene_import.cpp|transform.point(placement == CameraPlacement::gltf ? DVec3{} : to_double(camera.mPosition));|transform.point(to_double(camera.mPosition));"
+  "the mesh traced where the file has it|preview/scene/mesh.cpp|mesh.origin = (b.low + b.high) * 0.5;|mesh.origin = {};"
+  "an ear that holds another corner|preview/scene/polygon_triangulation.cpp|    return turn(a, b, p) >= 0.0 && turn(b, c, p) >= 0.0 && turn(c, a, p) >= 0.0;|    return false;"
+  "an OBJ's vertex normals ignored|preview/scene/obj_loader.cpp|                    if (has_normals)\n|                    if (false)\n"
+  "a reference outside the scene's folder read|preview/scene/scene_folder.cpp|    if (path.rfind(prefix, 0) != 0) {|    if (false) {"
+  "an index past the positions handed over|preview/import/scene_transfer.cpp|    if (largest >= mesh.positions.size()) {|    if (false) {"
+  "probe distance in multiples of its direction|preview/shading/host_functions.cpp|state->child->dist = multiples * length_of_d;|state->child->dist = multiples;"
+  "yes/no probes closed only halfway to the start|preview/shading/host_functions.cpp|s.yes_no_within = static_cast<float>(s.falloff_start);|s.yes_no_within = static_cast<float>(s.falloff_start * 0.5);"
+  "a pixel's rays summed, not averaged|preview/render/renderer.cpp|{sum.r / n, sum.g / n, sum.b / n,|{sum.r, sum.g, sum.b,"
+  "every camera ray of a pixel on one pattern|preview/render/renderer.cpp|hash_seed(r.x, r.y, static_cast<std::uint32_t>(r.index))|hash_seed(r.x, r.y, 0u)"
+  "16-bit PNG one level short|preview/render/image_output.cpp|quantise(channels[c], 65535)|quantise(channels[c], 65534)"
+  "a texture's v running down|preview/bake/uv_layout.cpp|(1.0 - static_cast<double>(uv.v)) * height};|static_cast<double>(uv.v) * height};"
+  "padding takes no mean|preview/bake/texel_padding.cpp|            const float k = 1.0f / static_cast<float>(count);|            const float k = 1.0f;"
+  "the farther high surface taken|preview/bake/bake_surface.cpp|            reach = query.ray.tfar;  // the other way must come nearer|"
 )
 
 scratch=build-preview-mutation

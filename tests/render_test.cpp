@@ -279,6 +279,19 @@ TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
     // Open ground sees no occluder whatever the pattern; the rest changes.
     EXPECT_GT(changed, shaded / 3);
     EXPECT_NEAR(plain_sum / shaded, seven_sum / shaded, 0.01);
+
+    // Four camera rays a pixel, each with a pattern of its own, take the
+    // difference between two seeds well down: its square to about a half
+    // here, where rays sharing one pattern would leave it almost whole.
+    const auto squared_difference = [](const Image &a, const Image &b) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < a.pixels.size(); ++i)
+            sum += (a.pixels[i].r - b.pixels[i].r) * (a.pixels[i].r - b.pixels[i].r);
+        return sum;
+    };
+    const double four =
+        squared_difference(render_exr(arguments + " --aa 4"), render_exr(arguments + " --aa 4 --seed 7"));
+    EXPECT_LT(four, 0.7 * squared_difference(plain, seven));
 }
 
 // Where a resting sphere meets the ground the occlusion is deep; open ground
