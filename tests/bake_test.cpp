@@ -81,6 +81,12 @@ TEST_F(Bake, APlaneUnderACeilingMatchesTheClosedForm)
         bake_exr("--scene " + write_obj(low, "low.obj") + " --bake-from " + scene + " --cage 0.7" + look);
     EXPECT_EQ(covered_pixels(projected), projected.pixels.size());
     EXPECT_NEAR(1.0 - covered_mean(projected), 0.25, 0.01);
+    // 0.6 above the ground the ceiling is the nearer, and bright.
+    for (Vec3 &p : low.positions)
+        p.y = 0.6f;
+    const Image nearer_ceiling =
+        bake_exr("--scene " + write_obj(low, "low.obj") + " --bake-from " + scene + " --cage 0.7" + look);
+    EXPECT_EQ(covered_mean(nearer_ceiling), 1.0);
 }
 
 // A closed box seen from outside: every probe from an outside face leaves

@@ -39,6 +39,9 @@ TEST(PolygonTriangulation, PolygonsKeepTheirShape)
     const auto l_triangles = triangulate_polygon(l_shape);
     EXPECT_EQ(l_triangles.size(), 4u);
     EXPECT_DOUBLE_EQ(area(l_shape, l_triangles), 3.0);
+    // A dart of area 6 whose first corner's triangle holds its reflex corner.
+    const std::vector<DVec3> dart = {{4, 2, 0}, {0, 4, 0}, {1, 2, 0}, {0, 0, 0}};
+    EXPECT_DOUBLE_EQ(area(dart, triangulate_polygon(dart)), 6.0);
 
     // A unit square ring with a hole of side 0.5, written as one face with a
     // doubled bridge edge: area 0.75, the hole left open.
