@@ -54,6 +54,9 @@ all_mutants=(
   "a texture's v running down|preview/bake/uv_layout.cpp|(1.0 - static_cast<double>(uv.v)) * height};|static_cast<double>(uv.v) * height};"
   "padding takes no mean|preview/bake/texel_padding.cpp|            const float k = 1.0f / static_cast<float>(count);|            const float k = 1.0f;"
   "the farther high surface taken|preview/bake/bake_surface.cpp|            reach = query.ray.tfar;  // the other way must come nearer|"
+  "every pass with the same pattern|preview/shading/sampler.cpp|return pass == 0 ? seed_key(seed) : mix(hash_seed(seed, pass, 0x5A55E5u));|return seed_key(seed);"
+  "page's pivot one unit before the lens|preview/page/assets/camera.js|const hit = await pick(state.camera, state.width / 2, state.height / 2).catch(() => null);|const hit = add(state.camera.eye, cameraAxes(state.camera).forward);"
+  "copied command follows a refused value|preview/page/assets/progressive.js|return {state: page.good, samples:|return {state: page.state, samples:"
 )
 
 scratch=build-preview-mutation

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -230,10 +231,12 @@ TEST_F(LookDevServer, ServesThePageAndRefusesWhatIsNotItsOwn)
     const auto look = c.Get("/look");
     EXPECT_NE(look->body.find("{\"name\":\"samples\",\"type\":\"integer\",\"default\":[32]"), std::string::npos)
         << look->body;
-    // The page's copied command renders with the server's seed and scene
-    // options; the page orbits about the scene's up.
-    EXPECT_NE(look->body.find("\"--up=-z\",\"--hide=none*\",\"--seed\",\"5\"]"), std::string::npos) << look->body;
-    EXPECT_NE(look->body.find("\"up\":\"-Z\""), std::string::npos) << look->body;
+    // The page's looks start with the server's seed, its copied command keeps
+    // the scene options, and it knows the scene's size and orbits about its up.
+    EXPECT_NE(look->body.find("\"seed\":5,"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"--up=-z\",\"--hide=none*\"]"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"bounds\":{\"low\":[-30,0,-30],\"high\":[30,2,30]}"), std::string::npos) << look->body;
+    EXPECT_NE(look->body.find("\"up\":[0,0,-1]"), std::string::npos) << look->body;
 
     // Everything else needs the token, and comes from the page itself: not
     // from another site, nor from a page on another port of this machine.
@@ -286,7 +289,10 @@ TEST_F(LookDevServer, BadValuesGetTheCommandLinesOneLine)
         {"width=abc", "--width: \"abc\" is not a whole number"},
         {"camera=1,2,3%3A4,5,6", "--camera: expected eye_x,eye_y,eye_z:target_x,target_y,target_z:fov_degrees"},
         {"attach=bright%3D%2Fetc%2Fhosts.hdr", "the page attaches checkers only"},
-        {"format=tiff", "format must be png or exr"},
+        {"format=tiff", "format must be png, exr or floats"},
+        {"level=fine", "level must be coarse, pass or final"},
+        {"pass_samples=-1", "--pass-samples: -1 is not in the range 0 to 2147483647"},
+        {"seed=1e3", "--seed: \"1e3\" is not a whole number"},
         // Read as sent: nothing cut at a NUL or an '=', nothing given twice.
         {"set=samples%3D4%00junk", "set: a value holds a NUL byte"},
         {"width=6=4", "--width: \"6=4\" is not a whole number"},
@@ -303,6 +309,11 @@ TEST_F(LookDevServer, BadValuesGetTheCommandLinesOneLine)
         EXPECT_EQ(answer->body.find('\n'), std::string::npos) << answer->body;
     }
     EXPECT_EQ(status(c.Get("/render?tab=no/slash")), 400);
+    const auto pick = c.Get("/pick?x=abc");
+    ASSERT_TRUE(pick);
+    EXPECT_EQ(pick->status, 400);
+    EXPECT_NE(pick->body.find("x (pixels from the left)"), std::string::npos) << pick->body;
+    EXPECT_EQ(status(c.Get("/pick?file=%2Fetc%2Fpasswd")), 400);
     // An '=' where a value holds one is kept.
     EXPECT_EQ(status(c.Get("/render?tab=t1&level=coarse&set=samples=4")), 200);
     EXPECT_EQ(renders().first, 1);
@@ -332,6 +343,14 @@ TEST_F(LookDevServer, WorkOverTheBudgetIsRefusedAtOnce)
     EXPECT_EQ(over->status, 413);
     EXPECT_NE(over->body.find("147456 of work, over the cap of 100000"), std::string::npos) << over->body;
     EXPECT_EQ(renders().first, 1);
+
+    // A pass counts alone (64 x 36 x 16); a save of passes added up renders nothing.
+    const std::string look = "/render?pass_samples=16&set=samples%3D";
+    for (int pass = 0; pass < 4; ++pass)
+        EXPECT_EQ(status(small.Get(look + "64&tab=p&level=pass")), 200);
+    EXPECT_EQ(status(small.Get(look + "64&tab=s")), 200);
+    EXPECT_EQ(status(small.Get(look + "80&tab=s")), 413);
+    EXPECT_EQ(status(small.Get(look + "80&tab=p&level=pass&width=256")), 413);  // 147456
 }
 
 // Four clients at once each get their own frames; a newer change from one tab
@@ -493,6 +512,73 @@ TEST_F(LookDevServer, SavesLeavePlantedLinksAlone)
     std::ifstream read(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(read), {}), "precious");
     EXPECT_EQ(files(), planted);
+}
+
+// Runs the command line with the server's scene options; true where it succeeded.
+bool command_line(const std::string &arguments)
+{
+    return std::system((std::string(UMBREX_RENDER) + " --up=-z --hide 'none*' " + arguments + " > /dev/null 2>&1")
+                           .c_str()) == 0;
+}
+
+std::string file_bytes(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Passes add up in the tab's sum, each request one more, until the look's
+// samples are there. A save of the look, or of the samples reached where the
+// passes were stopped, comes from the sum without tracing a ray, and is byte
+// for byte the command line's image of the command it keeps. A pick finds
+// the ground under the image's centre, or nothing.
+TEST_F(LookDevServer, PassesAddUpToTheCommandLinesImage)
+{
+    httplib::Client c = client();
+    const std::string look = "/render?tab=v&width=64&height=36&pass_samples=16&format=exr&set=samples%3D";
+    for (int pass = 1; pass <= 2; ++pass) {
+        const auto answer = c.Get(look + "48&level=pass");
+        ASSERT_EQ(status(answer), 200);
+        EXPECT_EQ(answer->get_header_value("X-Umbrex-Samples-Done"), std::to_string(16 * pass));
+        EXPECT_EQ(answer->get_header_value("X-Umbrex-Passes"), std::to_string(pass) + "/3");
+    }
+    // A save of `samples` as `format`, answered from the sum: the command line's file.
+    const auto saved = [&](const std::string &tab, const std::string &samples, const std::string &format) {
+        const auto answer = c.Get("/render?width=64&height=36&pass_samples=16&tab=" + tab + "&format=" + format +
+                                  "&set=samples%3D" + samples);
+        EXPECT_EQ(status(answer), 200);
+        EXPECT_EQ(answer->get_header_value("X-Umbrex-Probe-Rays"), "0");
+        const fs::path file = folder_ / ("cli." + format);
+        EXPECT_TRUE(command_line("--width 64 --height 36 --seed 5 --set samples=" + samples +
+                                 " --pass-samples 16 --output " + file.string()));
+        EXPECT_EQ(answer->body, file_bytes(file));
+        return answer->body;
+    };
+    saved("vsave1", "32", "exr");  // stopped at 32 of 48
+    for (const char *done : {"48", "48"}) {
+        const auto answer = c.Get(look + "48&level=pass");
+        ASSERT_EQ(status(answer), 200);
+        EXPECT_EQ(answer->get_header_value("X-Umbrex-Samples-Done"), done);
+    }
+    const std::string png = saved("vsave2", "48", "png");
+    EXPECT_NE(png.find("iTXtCommand"), std::string::npos);
+    EXPECT_NE(png.find(" --set samples=48 --width 64 --height 36 --seed 5 --pass-samples 16"), std::string::npos);
+
+    const auto warned = c.Get("/render?tab=w&level=coarse&format=floats&set=samples%3D-1");
+    ASSERT_EQ(status(warned), 200);
+    EXPECT_EQ(warned->get_header_value("X-Umbrex-Warning").rfind("samples is -1: the shader asks", 0), 0u);
+    EXPECT_EQ(warned->body.size(), 16u * 9 * 16);  // 16 x 9 pixels of four floats
+
+    const auto ground = c.Get("/pick?x=32&y=18&width=64&height=36&camera=3,5,3:3,0,3:40");
+    ASSERT_EQ(status(ground), 200);
+    double x = 0, y = 0, z = 0;
+    ASSERT_EQ(std::sscanf(ground->body.c_str(), "{\"hit\":[%lf,%lf,%lf]}", &x, &y, &z), 3) << ground->body;
+    EXPECT_NEAR(x, 3.0, 1e-4);
+    EXPECT_EQ(y, 0.0);
+    EXPECT_NEAR(z, 3.0, 1e-4);
+    const auto sky = c.Get("/pick?camera=10,1,10:10,5,10.1:40");
+    ASSERT_EQ(status(sky), 200);
+    EXPECT_EQ(sky->body, "{\"hit\":null}");
 }
 
 // Ctrl-C during a long render, with a client idle and one slow to send its

@@ -253,7 +253,9 @@ TEST_F(RenderTest, FramesAreTheSameWhateverTheThreads)
 
 // A seed picks another sample pattern: seed 0 is the pattern without one,
 // another seed changes most shaded pixels, the same seed repeats exactly, and
-// the frame's mean stays within the noise of both.
+// the frame's mean stays within the noise of both. Passes, each with a
+// pattern of its own, add up: one pass is the frame as ever, and four of 16
+// samples halve the noise between two seeds, as 64 samples would.
 TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
 {
     const std::string arguments = "--width 48 --height 27 --set samples=16";
@@ -292,6 +294,15 @@ TEST_F(RenderTest, ASeedPicksAnotherPatternOfTheSameMean)
     const double four =
         squared_difference(render_exr(arguments + " --aa 4"), render_exr(arguments + " --aa 4 --seed 7"));
     EXPECT_LT(four, 0.7 * squared_difference(plain, seven));
+
+    const Image one_pass = render_exr(arguments + " --pass-samples 16");
+    EXPECT_EQ(std::memcmp(plain.pixels.data(), one_pass.pixels.data(), plain.pixels.size() * sizeof(miColor)), 0);
+    // Four passes of 16 samples, as 64 samples in one, take it to about a quarter.
+    const std::string passes = "--width 48 --height 27 --set samples=64 --pass-samples 16";
+    const double ratio = squared_difference(render_exr(passes), render_exr(passes + " --seed 7")) /
+                         squared_difference(plain, seven);
+    EXPECT_GT(ratio, 0.12);
+    EXPECT_LT(ratio, 0.42);
 }
 
 // Where a resting sphere meets the ground the occlusion is deep; open ground
@@ -357,6 +368,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--width 0", "--width: 0 is not in the range 1 to 16384"},
         {"--height abc", "--height: \"abc\" is not a whole number"},
         {"--seed -1", "--seed: -1 is not in the range 0 to 2147483647"},
+        {"--pass-samples 0", "--pass-samples: 0 is not in the range 1 to 2147483647"},
         {"--up w", "--up takes x, y or z with an optional sign (+z, -y), not \"w\""},
         {"--only bunny", "--hide and --only leave no triangles of the built-in scene to render"},
         {"--camera 1e19,0,0:0,0,0:40", "--camera: the eye lies 1e+19 units from the scene's centre"},

@@ -22,6 +22,7 @@
 #include "preview/bake/bake_command.h"
 #include "preview/page/look_dev_server.h"
 #include "preview/render/image_output.h"
+#include "preview/render/look_command.h"
 #include "preview/printable_text.h"
 #include "preview/render/preview_session.h"
 #include "preview/value_parsing.h"
@@ -40,6 +41,7 @@ struct Options {
     int height = 360;
     int aa = 1;
     int seed = 0;
+    int pass_samples = 0;
     std::vector<std::string> sets;
     std::vector<std::string> attachments;
     std::string environment;
@@ -99,19 +101,41 @@ void warn(const std::string &message)
 // `points` is how many points are shaded (pixels or texels times --aa).
 void warn_about_samples(long long samples, double points)
 {
-    constexpr long long plenty = 4096;
-    if (samples < 0) {
-        warn("samples is " + std::to_string(samples) +
-             ": the shader asks the sampler for a negative count, gets no sample and returns bright everywhere");
-    } else if (samples > plenty) {
-        const double rays = static_cast<double>(samples) * points;
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "samples is %lld: the shader traces that many probe rays at every shaded point, up to "
-                      "%.3g in all, which will take a long time (%lld rarely looks any different)",
-                      samples, rays, plenty);
-        warn(text);
+    const std::string warning = samples_warning(samples, points);
+    if (!warning.empty())
+        warn(warning);
+}
+
+// The program and the options that say what it renders besides the look: the
+// start of the command that renders a look. The page names its camera
+// itself, so `for_page` leaves --camera-name out.
+std::vector<std::string> scene_arguments(const Options &options, bool for_page)
+{
+    std::vector<std::string> words = {(program_folder() / "umbrex-render").string()};
+    // The file states its own up axis where --up is not given. Values
+    // joined to their option, so that "-z" reads as a value.
+    if (!options.up.empty())
+        words.push_back("--up=" + options.up);
+    for (const std::string &pattern : options.hide)
+        words.push_back("--hide=" + pattern);
+    for (const std::string &pattern : options.only)
+        words.push_back("--only=" + pattern);
+    if (options.import_timeout != ImportLimits{}.timeout_seconds)
+        words.insert(words.end(), {"--import-timeout", std::to_string(options.import_timeout)});
+    const std::pair<const char *, const std::string *> files[] = {
+        {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
+    for (const auto &[option, path] : files) {
+        if (!path->empty())
+            words.insert(words.end(), {option, std::filesystem::absolute(*path).string()});
     }
+    if (!options.environment.empty()) {
+        const bool file = lowercase_extension(options.environment) == ".hdr";
+        words.insert(words.end(), {"--environment", file ? std::filesystem::absolute(options.environment).string()
+                                                         : options.environment});
+    }
+    if (!for_page && !options.camera_name.empty())
+        words.insert(words.end(), {"--camera-name", options.camera_name});
+    return words;
 }
 
 void warn_about_reach(const PreviewSession &session, const Look &look)
@@ -235,9 +259,13 @@ int render(const Options &options)
     const PreviewSession session(session_options(options));
     for (const std::string &warning : session.warnings())
         warn(warning);
-    const Look look{options.sets, options.attachments, {}, options.width, options.height, options.aa,
-                    static_cast<std::uint32_t>(options.seed)};
+    Look look{options.sets,   options.attachments, options.camera,
+              options.width,  options.height,      options.aa,
+              static_cast<std::uint32_t>(options.seed), options.pass_samples};
     const int samples = session.check(look);
+    // Passes as large as the samples or larger are one: the command says none.
+    if (!session.pass_plan(look).split())
+        look.pass_samples = 0;
     warn_about_samples(samples, static_cast<double>(options.width) * options.height * options.aa);
     warn_about_reach(session, look);
     if (!session.sees_scene(session.starting_camera(options.width, options.height), options.width, options.height))
@@ -248,7 +276,8 @@ int render(const Options &options)
     if (statistics.threads < options.threads)
         warn("only " + std::to_string(statistics.threads) + " of " + std::to_string(options.threads) +
              " rendering threads could be started (" + statistics.thread_start_fault + "); the image is the same");
-    write_image(rendered.image, options.output, rendered.meaning, options.png_bits);
+    write_image(rendered.image, options.output, rendered.meaning, options.png_bits,
+                look_command(scene_arguments(options, false), look));
 
     std::printf("%s: %dx%d, %d samples, %llu probe rays, %.2f s, %.2f million probe rays/s\n",
                 options.output.c_str(), options.width, options.height, samples,
@@ -308,7 +337,7 @@ int bake_scene(const Options &options, bool output_given, bool texture_options_g
 }
 
 // Loads the scene as a render does and serves the look-dev page until Ctrl-C.
-int serve(const Options &options, const std::vector<std::string> &scene_arguments)
+int serve(const Options &options)
 {
     const PreviewSession session(session_options(options));
     for (const std::string &warning : session.warnings())
@@ -326,7 +355,8 @@ int serve(const Options &options, const std::vector<std::string> &scene_argument
     settings.seed = static_cast<std::uint32_t>(options.seed);
     settings.sets = options.sets;
     settings.attachments = options.attachments;
-    settings.scene_arguments = scene_arguments;
+    settings.pass_samples = options.pass_samples;
+    settings.scene_arguments = scene_arguments(options, true);
     return serve_look_dev(session, settings);
 }
 
@@ -378,6 +408,10 @@ int main(int argc, char **argv)
     app.add_option("--seed", options.seed, "picks the sample pattern: each seed gives other noise, equally fine")
         ->capture_default_str()
         ->check(whole_number(0, 2147483647));
+    app.add_option("--pass-samples", options.pass_samples,
+                   "render the samples in passes of this many, each with its own sample pattern, averaged (the "
+                   "look-dev page's progressive image)")
+        ->check(whole_number(1, 2147483647));
     app.add_option("--set", options.sets, "name=value: a shader parameter (repeatable)");
     app.add_option("--attach", options.attachments,
                    "name=checker:SCALE or name=FILE.hdr: attach a parameter (repeatable)");
@@ -419,7 +453,7 @@ int main(int argc, char **argv)
                    "with --bake-from: how far along the scene's normal, either way, the high model is looked for "
                    "(default: a twentieth of the scene's diagonal)")
         ->needs("--bake-from");
-    for (const char *render_only : {"--serve", "--width", "--height", "--camera", "--camera-name"})
+    for (const char *render_only : {"--serve", "--width", "--height", "--camera", "--camera-name", "--pass-samples"})
         bake_option->excludes(render_only);
     app.add_option("--max-work", options.max_work,
                    "with --serve: the work one render may ask for, pixels x camera rays per pixel x samples")
@@ -437,37 +471,8 @@ int main(int argc, char **argv)
     try {
         if (options.list)
             return list_scene(options);
-        if (options.serve) {
-            // What a copied command needs besides the page's own settings.
-            std::vector<std::string> scene_arguments = {(program_folder() / "umbrex-render").string()};
-            // The page's command names its camera, and the file states its
-            // own up axis where --up is not given.
-            // Values joined to their option, so that "-z" reads as a value.
-            if (!options.up.empty())
-                scene_arguments.push_back("--up=" + options.up);
-            for (const std::string &pattern : options.hide)
-                scene_arguments.push_back("--hide=" + pattern);
-            for (const std::string &pattern : options.only)
-                scene_arguments.push_back("--only=" + pattern);
-            if (options.seed != 0)
-                scene_arguments.insert(scene_arguments.end(), {"--seed", std::to_string(options.seed)});
-            if (options.import_timeout != ImportLimits{}.timeout_seconds)
-                scene_arguments.insert(scene_arguments.end(),
-                                       {"--import-timeout", std::to_string(options.import_timeout)});
-            const std::pair<const char *, const std::string *> files[] = {
-                {"--scene", &options.scene}, {"--library", &options.library}, {"--declaration", &options.declaration}};
-            for (const auto &[option, path] : files) {
-                if (!path->empty())
-                    scene_arguments.insert(scene_arguments.end(), {option, std::filesystem::absolute(*path).string()});
-            }
-            if (!options.environment.empty()) {
-                const bool file = lowercase_extension(options.environment) == ".hdr";
-                scene_arguments.insert(scene_arguments.end(),
-                                       {"--environment", file ? std::filesystem::absolute(options.environment).string()
-                                                              : options.environment});
-            }
-            return serve(options, scene_arguments);
-        }
+        if (options.serve)
+            return serve(options);
         if (!options.bake.empty())
             return bake_scene(options, app.count("--output") > 0,
                               app.count("--bake-size") + app.count("--uv") + app.count("--padding") > 0);

@@ -1,18 +1,50 @@
 # Writes OUTPUT, a C++ source that holds the page's files (in FOLDER) as raw
-# string literals, for page_assets().
+# string literals, for page_assets(); and among them parameter-help.js, each
+# parameter's meaning from the table of README (the shader's parameters), for
+# the controls' tooltips.
+set(entries "index.html|/|text/html" "style.css|/style.css|text/css")
+foreach(script api look camera view keep progressive controls save app)
+  list(APPEND entries "${script}.js|/${script}.js|text/javascript")
+endforeach()
+
+set(semicolon ";")
+
+# The README's rows "| `name` | type | default | meaning |", semicolons kept
+# apart from CMake's lists.
+file(READ "${README}" readme)
+string(REPLACE ";" "<semicolon>" readme "${readme}")
+string(REGEX MATCHALL "\n\\| `[a-z_]+` \\| [a-z]+ \\|[^\n]*" rows "${readme}")
+set(help "// Generated from README.md by embed_assets.cmake: each parameter's meaning.\n'use strict'${semicolon}\n\nconst parameterHelp = {\n")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\n\\| `([a-z_]+)` \\| [a-z]+ \\| [^|]* \\| (.*) \\|$" "\\1|\\2" row "${row}")
+  string(FIND "${row}" "|" bar)
+  string(SUBSTRING "${row}" 0 ${bar} name)
+  math(EXPR start "${bar} + 1")
+  string(SUBSTRING "${row}" ${start} -1 meaning)
+  string(REPLACE "<semicolon>" ";" meaning "${meaning}")
+  string(REPLACE "`" "" meaning "${meaning}")
+  string(REPLACE "\\" "\\\\" meaning "${meaning}")
+  string(REPLACE "\"" "\\\"" meaning "${meaning}")
+  string(APPEND help "  ${name}: \"${meaning}\",\n")
+endforeach()
+string(APPEND help "}${semicolon}\n")
+
 set(code "// Generated from preview/page/assets by embed_assets.cmake.\n#include \"preview/page/page_assets.h\"\n\nconst std::vector<PageAsset> &page_assets()\n{\n    static const std::vector<PageAsset> assets = {\n")
-foreach(entry "index.html|/|text/html; charset=utf-8" "app.js|/app.js|text/javascript; charset=utf-8"
-              "style.css|/style.css|text/css; charset=utf-8")
+foreach(entry ${entries} "parameter-help.js|/parameter-help.js|text/javascript")
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 file)
   list(GET parts 1 route)
   list(GET parts 2 type)
-  file(READ "${FOLDER}/${file}" content)
+  if(file STREQUAL "parameter-help.js")
+    set(content "${help}")
+  else()
+    file(READ "${FOLDER}/${file}" content)
+  endif()
   string(FIND "${content}" ")page\"" clash)
   if(NOT clash EQUAL -1)
     message(FATAL_ERROR "${file} holds the raw string's closing sequence")
   endif()
-  string(APPEND code "        {\"${route}\", \"${type}\", R\"page(${content})page\"},\n")
+  string(APPEND code "        {\"${route}\", \"${type}${semicolon} charset=utf-8\", R\"page(${content})page\"},\n")
 endforeach()
 string(APPEND code "    };\n    return assets;\n}\n")
 file(WRITE "${OUTPUT}.new" "${code}")

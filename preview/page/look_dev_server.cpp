@@ -11,17 +11,20 @@
 #include <sstream>
 #include <thread>
 
+#include "preview/page/accumulation_store.h"
 #include "preview/page/client_connections.h"
 #include "preview/page/page_access.h"
 #include "preview/page/page_assets.h"
 #include "preview/page/query_parameters.h"
 #include "preview/page/render_admission.h"
+#include "preview/render/look_command.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
 
 namespace {
 
-// The coarse image: this much smaller on each side, and no more samples.
+// The coarse image: this much smaller on each side, no more samples, and
+// one camera ray per pixel.
 constexpr int coarse_divisor = 4;
 constexpr int coarse_samples = 4;
 
@@ -73,9 +76,40 @@ std::string json_strings(const std::vector<std::string> &values)
     return out + "]";
 }
 
+// A point in the scene's own coordinates, every digit a double holds.
+std::string json_point(const DVec3 &p)
+{
+    std::ostringstream out;
+    out.precision(17);
+    out << '[' << p.x << ',' << p.y << ',' << p.z << ']';
+    return out.str();
+}
+
+std::string json_camera(const Camera &camera)
+{
+    return "{\"eye\":" + json_point(camera.eye) + ",\"target\":" + json_point(camera.target) +
+           ",\"fov\":" + json_numbers({camera.fov_degrees}) + "}";
+}
+
+// The file's cameras as the page offers them: each one's view for an image
+// of that aspect, or why it cannot be used.
+std::string json_file_cameras(const PreviewSession &session, float aspect)
+{
+    std::string out;
+    for (const SceneCamera &camera : session.scene().cameras) {
+        out += std::string(out.empty() ? "" : ",") + "{\"name\":" + json_string(camera.name);
+        try {
+            out += ",\"view\":" + json_camera(camera.view(aspect)) + "}";
+        } catch (const std::invalid_argument &fault) {
+            out += ",\"fault\":" + json_string(fault.what()) + "}";
+        }
+    }
+    return "[" + out + "]";
+}
+
 // The page's starting state: the declaration's parameters with their defaults
-// and the values the command line set, the image, the camera, and the start
-// of a copied command.
+// and the values the command line set, the image, the camera, the scene's
+// bounds, up, cameras and warnings, and the start of a copied command.
 std::string look_json(const PreviewSession &session, const LookDevSettings &settings)
 {
     const ShaderDeclaration &declaration = session.declaration();
@@ -92,13 +126,17 @@ std::string look_json(const PreviewSession &session, const LookDevSettings &sett
                       ",\"value\":" + json_numbers({current.begin(), current.end()}) + "}";
     }
     const Camera camera = session.starting_camera(settings.width, settings.height);
+    const PreviewSession::SceneBounds bounds = session.bounds();
+    const Vec3 up = from_y_up({0.0f, 1.0f, 0.0f}, session.up());
     return "{\"shader\":" + json_string(declaration.name) + ",\"parameters\":[" + parameters + "]" +
            ",\"attachments\":" + json_strings(settings.attachments) + ",\"width\":" + std::to_string(settings.width) +
            ",\"height\":" + std::to_string(settings.height) + ",\"aa\":" + std::to_string(settings.camera_rays) +
-           ",\"camera\":{\"eye\":" + json_numbers({camera.eye.x, camera.eye.y, camera.eye.z}) +
-           ",\"target\":" + json_numbers({camera.target.x, camera.target.y, camera.target.z}) +
-           ",\"fov\":" + json_numbers({camera.fov_degrees}) + "}" +
-           ",\"up\":" + json_string(up_axis_name(session.up())) +
+           ",\"seed\":" + std::to_string(settings.seed) + ",\"pass_samples\":" + std::to_string(settings.pass_samples) +
+           ",\"camera\":" + json_camera(camera) +
+           ",\"cameras\":" + json_file_cameras(session, static_cast<float>(settings.width) / settings.height) +
+           ",\"bounds\":{\"low\":" + json_point(bounds.low) + ",\"high\":" + json_point(bounds.high) + "}" +
+           ",\"up\":" + json_numbers({up.x, up.y, up.z}) + ",\"warnings\":" + json_strings(session.warnings()) +
+           ",\"max_work\":" + std::to_string(settings.max_work) +
            ",\"command\":" + json_strings(settings.scene_arguments) + "}";
 }
 
@@ -109,6 +147,7 @@ struct PageServer {
     PageAccess access;
     RenderAdmission admission;
     ConnectionWatch connections;
+    AccumulationStore accumulations;
 };
 
 int whole_number(const QueryParameters &query, const char *name, int fallback, int low, int high)
@@ -117,8 +156,11 @@ int whole_number(const QueryParameters &query, const char *name, int fallback, i
         return fallback;
     const std::string text = query.value(name);
     const std::string fault = whole_number_fault(text, low, high);
-    if (!fault.empty())
-        throw std::invalid_argument(std::string("--") + name + ": " + fault);
+    if (!fault.empty()) {
+        std::string option = name;  // named as the command line names it
+        std::replace(option.begin(), option.end(), '_', '-');
+        throw std::invalid_argument("--" + option + ": " + fault);
+    }
     return std::stoi(text);
 }
 
@@ -130,7 +172,8 @@ Look requested_look(const QueryParameters &query, const LookDevSettings &setting
     look.width = whole_number(query, "width", settings.width, 1, 16384);
     look.height = whole_number(query, "height", settings.height, 1, 16384);
     look.camera_rays = whole_number(query, "aa", settings.camera_rays, 1, 4096);
-    look.seed = settings.seed;
+    look.seed = static_cast<std::uint32_t>(whole_number(query, "seed", static_cast<int>(settings.seed), 0, 2147483647));
+    look.pass_samples = whole_number(query, "pass_samples", 0, 0, 2147483647);
     look.camera = query.value("camera");
     look.sets = query.values("set");
     for (const std::string &spec : query.values("attach")) {
@@ -153,61 +196,167 @@ void refuse(httplib::Response &response, const Refusal &refusal)
     response.set_content(refusal.message, "text/plain; charset=utf-8");
 }
 
+// Text safe in a header: percent escapes for everything but printable ASCII.
+std::string header_text(const std::string &text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '%') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+// The image as the request asked for it: PNG or EXR files keeping the
+// command that renders them, or the floats as they are (RGBA, rows from the
+// top, little-endian), which the page shows.
+void send_image(httplib::Response &response, const Image &image, PixelMeaning meaning, const std::string &format,
+                const std::string &command)
+{
+    response.set_header("X-Umbrex-Width", std::to_string(image.width));
+    response.set_header("X-Umbrex-Height", std::to_string(image.height));
+    response.set_header("X-Umbrex-Meaning", meaning == PixelMeaning::data ? "data" : "colour");
+    if (format == "floats") {
+        static_assert(sizeof(miColor) == 4 * sizeof(float), "pixels are four floats");
+        response.set_header("Content-Type", "application/octet-stream");
+        response.body.assign(reinterpret_cast<const char *>(image.pixels.data()), image.pixels.size() * sizeof(miColor));
+        return;
+    }
+    response.set_header("Content-Type", format == "png" ? "image/png" : "image/x-exr");
+    response.body = encode_image(image, format == "png" ? ImageFormat::png : ImageFormat::exr, meaning, 8, command);
+}
+
 // A frame for the tab: checked, within the budget, admitted, rendered and
-// sent as PNG or EXR. HEAD answers after the checks, without rendering.
+// sent. "coarse" is a small quick image; "pass" adds the next pass of the
+// look to the tab's sum and sends the mean so far; "final" sends every pass,
+// from a sum already kept where there is one. HEAD answers after the
+// checks, without rendering.
 void render_route(PageServer &server, const httplib::Request &request, httplib::Response &response)
 {
     const PreviewSession &session = server.session;
     try {
-        const QueryParameters query(request.target, {"tab", "level", "format", "width", "height", "aa", "camera"},
+        const QueryParameters query(request.target,
+                                    {"tab", "level", "format", "width", "height", "aa", "camera", "seed", "pass_samples"},
                                     {"set", "attach"});
         const std::string tab = query.value("tab");
         if (tab.empty() || tab.size() > 64 ||
             !std::all_of(tab.begin(), tab.end(), [](unsigned char c) { return std::isalnum(c) != 0; }))
             throw std::invalid_argument("tab must be 1 to 64 letters and digits");
         const std::string level = query.value("level", "final");
-        if (level != "coarse" && level != "final")
-            throw std::invalid_argument("level must be coarse or final");
+        if (level != "coarse" && level != "pass" && level != "final")
+            throw std::invalid_argument("level must be coarse, pass or final");
         const std::string format = query.value("format", "png");
-        if (format != "png" && format != "exr")
-            throw std::invalid_argument("format must be png or exr");
+        if (format != "png" && format != "exr" && format != "floats")
+            throw std::invalid_argument("format must be png, exr or floats");
 
         Look look = requested_look(query, server.settings);
-        const int samples = session.check(look);
-        const std::string over = work_fault(look.width, look.height, look.camera_rays, samples, server.settings.max_work);
-        if (!over.empty())
-            return refuse(response, {413, over});
+        const std::string key = accumulation_key(look);
+        PassPlan plan = session.pass_plan(look);
+        const std::string warning =
+            samples_warning(plan.samples, static_cast<double>(look.width) * look.height * look.camera_rays);
+        if (!warning.empty())
+            response.set_header("X-Umbrex-Warning", header_text(warning));
         if (level == "coarse") {
             look.width = std::max(1, look.width / coarse_divisor);
             look.height = std::max(1, look.height / coarse_divisor);
-            if (samples > coarse_samples && session.declaration().find("samples"))
+            look.camera_rays = 1;
+            look.pass_samples = 0;
+            if (plan.samples > coarse_samples && session.declaration().find("samples"))
                 look.sets.push_back("samples=" + std::to_string(coarse_samples));
+            plan = session.pass_plan(look);
         }
+        // Passes as large as the samples or larger are one: the command says none.
+        if (!plan.split())
+            look.pass_samples = 0;
+        const std::string command = look_command(server.settings.scene_arguments, look);
+        // A pass is a render of its own; the first is the largest.
+        const int work_samples = level == "pass" ? plan.samples_of(0) : plan.samples;
+        const std::string over =
+            work_fault(look.width, look.height, look.camera_rays, work_samples, server.settings.max_work);
+        if (!over.empty() && !(level == "final" && server.accumulations.holds(key, plan)))
+            return refuse(response, {413, over});
         response.set_header("Cache-Control", "no-store");
-        const char *type = format == "png" ? "image/png" : "image/x-exr";
         if (request.method == "HEAD") {
-            response.set_header("Content-Type", type);
+            response.set_header("Content-Type", format == "png"   ? "image/png"
+                                                : format == "exr" ? "image/x-exr"
+                                                                  : "application/octet-stream");
             return;
         }
 
         const ClientSocket client(socket_end(request.local_addr, request.local_port),
                                   socket_end(request.remote_addr, request.remote_port));
-        auto admitted = server.admission.admit(tab, look.width, look.height, [&client] { return client.gone(); });
+        const std::uint64_t sum_memory = level == "coarse" ? 0 : 2 * PassAccumulation::memory(look.width, look.height);
+        auto admitted = server.admission.admit(tab, look.width, look.height, [&client] { return client.gone(); },
+                                               sum_memory);
         if (const Refusal *refusal = std::get_if<Refusal>(&admitted))
             return refuse(response, *refusal);
         const auto &ticket = std::get<std::unique_ptr<RenderAdmission::Ticket>>(admitted);
-        const RenderedLook rendered = session.render(look, server.settings.threads, false, ticket->cancel());
-        if (rendered.statistics.cancelled) {
+        const auto cancelled = [&]() {
             if (ticket->why() == RenderAdmission::Cancelled::stopping)
                 return refuse(response, {503, "the server is stopping"});
             return refuse(response, {409, "superseded by a newer change"});
+        };
+        const auto answer = [&](const Image &image, PixelMeaning meaning, int passes, const FrameStatistics &done) {
+            response.set_header("X-Umbrex-Samples", std::to_string(plan.samples));
+            response.set_header("X-Umbrex-Samples-Done", std::to_string(plan.samples_before(passes)));
+            response.set_header("X-Umbrex-Passes", std::to_string(passes) + "/" + std::to_string(plan.passes()));
+            response.set_header("X-Umbrex-Probe-Rays", std::to_string(done.probe_rays));
+            response.set_header("X-Umbrex-Seconds", std::to_string(done.seconds));
+            send_image(response, image, meaning, format, command);
+        };
+
+        if (level == "final") {
+            if (auto kept = server.accumulations.finished(key, plan))
+                return answer(kept->first, kept->second, plan.passes(), {});
         }
-        response.set_header("X-Umbrex-Samples", std::to_string(rendered.samples));
-        response.set_header("X-Umbrex-Probe-Rays", std::to_string(rendered.statistics.probe_rays));
-        response.set_header("X-Umbrex-Seconds", std::to_string(rendered.statistics.seconds));
-        response.set_header("Content-Type", type);
-        response.body = encode_image(rendered.image, format == "png" ? ImageFormat::png : ImageFormat::exr,
-                                     rendered.meaning);
+        std::optional<AccumulationStore::Claim> claim =
+            level == "pass" ? server.accumulations.claim(tab, key, plan, look.width, look.height) : std::nullopt;
+        if (!claim) {
+            // The whole look at once: coarse, final, or a pass whose sum cannot be kept.
+            const RenderedLook rendered = session.render(look, server.settings.threads, false, ticket->cancel());
+            if (rendered.statistics.cancelled)
+                return cancelled();
+            if (level != "coarse")
+                server.accumulations.keep(tab, key, plan, rendered.image, rendered.meaning);
+            return answer(rendered.image, rendered.meaning, plan.passes(), rendered.statistics);
+        }
+        const int pass = claim->passes();
+        FrameStatistics statistics;
+        if (pass < plan.passes()) {
+            const RenderedLook rendered =
+                session.render_pass(look, pass, server.settings.threads, false, ticket->cancel());
+            if (rendered.statistics.cancelled)
+                return cancelled();
+            claim->add(rendered.image, plan.samples_of(pass), rendered.meaning);
+            statistics = rendered.statistics;
+        }
+        answer(claim->mean(), claim->meaning(), claim->passes(), statistics);
+    } catch (const std::exception &error) {
+        refuse(response, {400, error.what()});
+    }
+}
+
+// Where the camera ray through a point of the image meets the scene: the
+// page's pivot for orbiting, dollying and panning.
+void pick_route(PageServer &server, const httplib::Request &request, httplib::Response &response)
+{
+    try {
+        const QueryParameters query(request.target, {"x", "y", "width", "height", "camera"}, {});
+        const int width = whole_number(query, "width", server.settings.width, 1, 16384);
+        const int height = whole_number(query, "height", server.settings.height, 1, 16384);
+        const double x = parse_doubles(query.value("x", std::to_string(width / 2.0)), 1, "x (pixels from the left)")[0];
+        const double y = parse_doubles(query.value("y", std::to_string(height / 2.0)), 1, "y (pixels from the top)")[0];
+        const Camera camera = query.has("camera") ? parse_camera(query.value("camera"))
+                                                  : server.session.starting_camera(width, height);
+        const std::optional<DVec3> hit = server.session.pick(camera, width, height, x, y);
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(hit ? "{\"hit\":" + json_point(*hit) + "}" : std::string("{\"hit\":null}"),
+                             "application/json");
     } catch (const std::exception &error) {
         refuse(response, {400, error.what()});
     }
@@ -276,6 +425,9 @@ void add_routes(httplib::Server &http, PageServer &server)
     http.Get("/render", [&server](const httplib::Request &request, httplib::Response &response) {
         render_route(server, request, response);
     });
+    http.Get("/pick", [&server](const httplib::Request &request, httplib::Response &response) {
+        pick_route(server, request, response);
+    });
 }
 
 }  // namespace
@@ -283,9 +435,10 @@ void add_routes(httplib::Server &http, PageServer &server)
 int serve_look_dev(const PreviewSession &session, const LookDevSettings &settings)
 {
     // The page's starting look is checked as a render checks it.
-    const int samples =
-        session.check({settings.sets, settings.attachments, {}, settings.width, settings.height, settings.camera_rays});
-    const std::string over = work_fault(settings.width, settings.height, settings.camera_rays, samples, settings.max_work);
+    const PassPlan plan = session.pass_plan({settings.sets, settings.attachments, {}, settings.width, settings.height,
+                                             settings.camera_rays, settings.seed, settings.pass_samples});
+    const std::string over =
+        work_fault(settings.width, settings.height, settings.camera_rays, plan.samples_of(0), settings.max_work);
     if (!over.empty())
         throw std::invalid_argument("the starting look: " + over);
 
@@ -306,7 +459,7 @@ int serve_look_dev(const PreviewSession &session, const LookDevSettings &setting
         access.hosts.push_back("localhost");
     int port = settings.port;  // the one bound, once known
     PageServer server{session, settings, access, RenderAdmission(AdmissionLimits{}, available_memory),
-                      ConnectionWatch(port, connection_limits)};
+                      ConnectionWatch(port, connection_limits), AccumulationStore(AccumulationStore::Limits{})};
     std::vector<std::unique_ptr<httplib::Server>> servers;
     for (const std::string &address : addresses) {
         auto http = std::make_unique<httplib::Server>();

@@ -1,6 +1,6 @@
 // umbrex-render --serve: a page on the loopback address where a lighting
 // artist changes the shader's parameters and the camera and sees the scene
-// re-rendered, first coarse, then in full. Only the page opened with the
+// re-rendered, first coarse, then in passes whose samples add up. Only the page opened with the
 // printed address (its token) drives it, and no request can take more than
 // its share of the machine.
 #ifndef UMBREX_PREVIEW_LOOK_DEV_SERVER_H
@@ -23,7 +23,8 @@ struct LookDevSettings {
     std::uint64_t max_work = default_max_work;
     // The page's starting look, as the command line gave it.
     int width = 640, height = 360, camera_rays = 1;
-    std::uint32_t seed = 0;  // every look's; a seed other than 0 is among scene_arguments
+    std::uint32_t seed = 0;
+    int pass_samples = 0;  // 0: the page picks the passes' size
     std::vector<std::string> sets, attachments;
     // The program and its scene options, the start of a copied command.
     std::vector<std::string> scene_arguments;

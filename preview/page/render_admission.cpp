@@ -1,6 +1,7 @@
 #include "preview/page/render_admission.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 #include "preview/render/renderer.h"
@@ -15,6 +16,20 @@ std::string decimal(unsigned __int128 value)
         value /= 10;
     } while (value != 0);
     return digits;
+}
+
+// Why `memory` bytes for a frame of that size do not fit in `available`: the
+// frame's own fault, or, where what comes beside the frame makes the
+// difference, a line that says so.
+std::string memory_fault(int width, int height, std::uint64_t memory, std::uint64_t available)
+{
+    const std::string frame = frame_memory_fault(width, height, available);
+    if (!frame.empty() || memory <= available)
+        return frame;
+    char text[160];
+    std::snprintf(text, sizeof text, "--width %d --height %d: the image and its passes' sum need %.1f GiB of memory, and %.1f GiB is available",
+                  width, height, memory / 1073741824.0, available / 1073741824.0);
+    return text;
 }
 
 }  // namespace
@@ -52,9 +67,10 @@ RenderAdmission::RenderAdmission(AdmissionLimits limits, std::function<std::uint
 }
 
 std::variant<std::unique_ptr<RenderAdmission::Ticket>, Refusal>
-RenderAdmission::admit(const std::string &tab, int width, int height, std::function<bool()> client_gone)
+RenderAdmission::admit(const std::string &tab, int width, int height, std::function<bool()> client_gone,
+                       std::uint64_t extra_memory)
 {
-    const std::uint64_t memory = frame_memory(width, height);
+    const std::uint64_t memory = frame_memory(width, height) + extra_memory;
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopping_)
         return Refusal{503, "the server is stopping"};
@@ -85,7 +101,7 @@ RenderAdmission::admit(const std::string &tab, int width, int height, std::funct
         // Counted as though none of the frames in flight were allocated yet.
         const std::uint64_t available = available_();
         if (memory > available + reserved_) {
-            refusal = Refusal{413, frame_memory_fault(width, height, available + reserved_)};
+            refusal = Refusal{413, memory_fault(width, height, memory, available + reserved_)};
             break;
         }
         const bool tab_free =
@@ -95,7 +111,7 @@ RenderAdmission::admit(const std::string &tab, int width, int height, std::funct
             break;
         if (std::chrono::steady_clock::now() >= deadline) {
             if (!memory_free)
-                refusal = Refusal{503, "busy: " + frame_memory_fault(width, height, available > reserved_ ? available - reserved_ : 0) +
+                refusal = Refusal{503, "busy: " + memory_fault(width, height, memory, available > reserved_ ? available - reserved_ : 0) +
                                            " beside the frames in flight"};
             else
                 refusal = Refusal{503, "busy: " + std::to_string(in_flight_.size()) + " renders in flight, " +

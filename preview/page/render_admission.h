@@ -63,14 +63,16 @@ public:
     // `available` tells the memory the machine can give now.
     RenderAdmission(AdmissionLimits limits, std::function<std::uint64_t()> available);
 
-    // A place for a frame of width x height for the tab, once its older
+    // A place for a frame of width x height (and `extra_memory` bytes beside
+    // it) for the tab, once its older
     // render (cancelled here) has ended, fewer than renders_at_once are in
     // flight and the frame's memory fits beside theirs. Waits up to the
     // patience, asking `client_gone` as it waits; refuses with 413 a frame
     // that would not fit alone, 409 a request superseded while it waited,
     // 503 one that found no place.
     std::variant<std::unique_ptr<Ticket>, Refusal> admit(const std::string &tab, int width, int height,
-                                                         std::function<bool()> client_gone);
+                                                         std::function<bool()> client_gone,
+                                                         std::uint64_t extra_memory = 0);
 
     // Cancels the renders whose clients have gone; called every few
     // milliseconds while the server runs.

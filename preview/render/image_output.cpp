@@ -5,10 +5,12 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfStringAttribute.h>
 #include <png.h>
 #include <stb/stb_image_write.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,6 +51,32 @@ float srgb_encode(float linear)
 void append_bytes(std::string &file, const void *data, std::size_t size)
 {
     file.append(static_cast<const char *>(data), size);
+}
+
+void append_big_endian(std::string &file, std::uint32_t value)
+{
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+    append_bytes(file, bytes, sizeof bytes);
+}
+
+// The PNG with an uncompressed iTXt chunk holding the command (UTF-8, as
+// the command was given) after its header chunk, which is the first.
+std::string with_command(const std::string &png, const std::string &command)
+{
+    constexpr std::size_t header_end = 8 + 4 + 4 + 13 + 4;  // signature, IHDR's length, type, data, CRC
+    std::string chunk = "iTXt";
+    chunk += "Command";
+    chunk += std::string(3, '\0');  // end of keyword, not compressed, compression method
+    chunk += std::string(2, '\0');  // no language tag, no translated keyword
+    chunk += command;
+    std::string out = png.substr(0, header_end);
+    append_big_endian(out, static_cast<std::uint32_t>(chunk.size() - 4));
+    out += chunk;
+    append_big_endian(out, static_cast<std::uint32_t>(
+                               crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(chunk.data()),
+                                     static_cast<uInt>(chunk.size()))));
+    return out + png.substr(header_end);
 }
 
 std::string encode_png(const Image &image, PixelMeaning meaning)
@@ -132,9 +160,11 @@ private:
     std::size_t position_ = 0;
 };
 
-std::string encode_exr(const Image &image)
+std::string encode_exr(const Image &image, const std::string &command)
 {
     Imf::Header header(image.width, image.height);
+    if (!command.empty())
+        header.insert("command", Imf::StringAttribute(command));
     Imf::FrameBuffer frame;
     const std::size_t x_stride = sizeof(miColor);
     const std::size_t y_stride = x_stride * static_cast<std::size_t>(image.width);
@@ -200,11 +230,13 @@ void check_output_path(const std::string &path)
     check_writable(path);
 }
 
-std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits)
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits,
+                         const std::string &command)
 {
     if (format == ImageFormat::exr)
-        return encode_exr(image);
-    return png_bits == 16 ? encode_png16(image, meaning) : encode_png(image, meaning);
+        return encode_exr(image, command);
+    const std::string png = png_bits == 16 ? encode_png16(image, meaning) : encode_png(image, meaning);
+    return command.empty() ? png : with_command(png, command);
 }
 
 void write_whole_file(const std::string &path, const std::string &bytes)
@@ -238,12 +270,13 @@ void write_whole_file(const std::string &path, const std::string &bytes)
     }
 }
 
-void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits)
+void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits,
+                 const std::string &command)
 {
     const ImageFormat format = format_of(path);
     std::string file;
     try {
-        file = encode_image(image, format, meaning, png_bits);
+        file = encode_image(image, format, meaning, png_bits, command);
     } catch (const ImageOutputError &error) {
         throw ImageOutputError(path + ": " + error.what());
     }

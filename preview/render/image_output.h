@@ -41,14 +41,18 @@ void check_output_path(const std::string &path);
 void check_writable(const std::string &path);
 
 // The image's file in memory, byte for byte what write_image writes; a PNG
-// has 8 or 16 bits per channel.
-std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits = 8);
+// has 8 or 16 bits per channel. A command, where given, is kept in the file:
+// an iTXt chunk "Command" after a PNG's header, a string attribute
+// "command" in an EXR's.
+std::string encode_image(const Image &image, ImageFormat format, PixelMeaning meaning, int png_bits = 8,
+                         const std::string &command = {});
 
 // Writes the bytes under a name of their own that no one can foresee (made
 // with mkstemp beside `path`, so a link planted there is never followed),
 // then renames them into place: the file appears whole or not at all.
 void write_whole_file(const std::string &path, const std::string &bytes);
 
-void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits = 8);
+void write_image(const Image &image, const std::string &path, PixelMeaning meaning, int png_bits = 8,
+                 const std::string &command = {});
 
 #endif

@@ -254,8 +254,15 @@ void PreviewSession::run_shader(const Look &look, const std::function<void(const
     shader_.exit(&host_state, nullptr);
 }
 
-RenderedLook PreviewSession::render(const Look &look, int threads, bool show_progress,
-                                    const std::atomic<bool> *cancel) const
+PassPlan PreviewSession::pass_plan(const Look &look) const
+{
+    const DeclaredParameter *samples = declaration_.find("samples");
+    const bool splits = samples && samples->type == ParameterType::integer;
+    return {check(look), splits ? look.pass_samples : 0};
+}
+
+RenderedLook PreviewSession::render_pass(const Look &look, int pass, int threads, bool show_progress,
+                                         const std::atomic<bool> *cancel) const
 {
     const Camera camera = look.camera.empty() ? starting_camera(look.width, look.height) : parse_camera(look.camera);
     if (!look.camera.empty())
@@ -267,16 +274,68 @@ RenderedLook PreviewSession::render(const Look &look, int threads, bool show_pro
     settings.up = up_;
     settings.camera_rays = look.camera_rays;
     settings.seed = look.seed;
+    settings.pass = static_cast<std::uint32_t>(pass);
     settings.threads = threads;
     settings.show_progress = show_progress;
     settings.cancel = cancel;
 
+    const PassPlan plan = pass_plan(look);
+    Look pass_look = look;
+    if (plan.split())
+        pass_look.sets.push_back("samples=" + std::to_string(plan.samples_of(pass)));
     RenderedLook rendered;
-    run_shader(look, [&](const ShaderPass &pass) {
-        const FrameScene frame = make_frame_scene(*tracer_, environment_, pass.record, pass.attachments, up_);
-        rendered.image = render_frame(pass.shader, frame, pass.shader_record, camera, settings, rendered.statistics);
-        rendered.meaning = pass.meaning;
-        rendered.samples = pass.samples;
+    run_shader(pass_look, [&](const ShaderPass &shader_pass) {
+        const FrameScene frame =
+            make_frame_scene(*tracer_, environment_, shader_pass.record, shader_pass.attachments, up_);
+        rendered.image =
+            render_frame(shader_pass.shader, frame, shader_pass.shader_record, camera, settings, rendered.statistics);
+        rendered.meaning = shader_pass.meaning;
     });
+    rendered.samples = plan.samples;
     return rendered;
+}
+
+RenderedLook PreviewSession::render(const Look &look, int threads, bool show_progress,
+                                    const std::atomic<bool> *cancel) const
+{
+    const PassPlan plan = pass_plan(look);
+    RenderedLook rendered = render_pass(look, 0, threads, show_progress, cancel);
+    if (plan.passes() == 1 || rendered.statistics.cancelled)
+        return rendered;
+    PassAccumulation sum(look.width, look.height);
+    sum.add(rendered.image, plan.samples_of(0));
+    for (int pass = 1; pass < plan.passes(); ++pass) {
+        const RenderedLook next = render_pass(look, pass, threads, show_progress, cancel);
+        FrameStatistics &total = rendered.statistics;
+        total.probe_rays += next.statistics.probe_rays;
+        total.seconds += next.statistics.seconds;
+        total.cancelled = next.statistics.cancelled;
+        if (total.cancelled)
+            return rendered;
+        sum.add(next.image, plan.samples_of(pass));
+    }
+    rendered.image = sum.mean();
+    return rendered;
+}
+
+PreviewSession::SceneBounds PreviewSession::bounds() const
+{
+    const Bounds &b = framing_.bounds;
+    return {mesh_.origin + to_double(b.low), mesh_.origin + to_double(b.high)};
+}
+
+std::optional<DVec3> PreviewSession::pick(const Camera &camera, int width, int height, double x, double y) const
+{
+    check_camera_reach(camera, mesh_);
+    const CameraRays rays(camera, mesh_.origin, up_, width, height);
+    const Vec3 direction = rays.direction(x, y);
+    RayHit hit;
+    tracer_->intersect_bundle(rays.eye(), &direction, 1, &hit);
+    if (hit.triangle == no_triangle)
+        return std::nullopt;
+    const auto &corners = mesh_.triangles[hit.triangle];
+    const DVec3 a = to_double(mesh_.positions[corners[0]]);
+    const DVec3 b = to_double(mesh_.positions[corners[1]]);
+    const DVec3 c = to_double(mesh_.positions[corners[2]]);
+    return mesh_.origin + a + (b - a) * static_cast<double>(hit.u) + (c - a) * static_cast<double>(hit.v);
 }

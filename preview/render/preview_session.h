@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/render/pass_accumulation.h"
 #include "preview/render/renderer.h"
 #include "preview/scene/camera.h"
 #include "preview/scene/mesh.h"
@@ -46,6 +47,7 @@ struct Look {
     int height = 360;
     int camera_rays = 1;
     std::uint32_t seed = 0;                // picks the sample pattern
+    int pass_samples = 0;                  // render the samples in passes of this many; 0: one pass
 };
 
 // What a pass of the shader over the scene has to work with: the shader,
@@ -111,10 +113,31 @@ public:
     // std::invalid_argument naming the fault); returns the samples it asks for.
     int check(const Look &look) const;
 
+    // How the look's samples split into passes (one pass where the
+    // declaration has no integer samples).
+    PassPlan pass_plan(const Look &look) const;
+
     // Renders the look with the shader as the host does, init and exit around
-    // the frame. Stops within a bundle of camera rays once `cancel` turns true.
+    // each frame: all its passes, added up. Stops within a bundle of camera
+    // rays once `cancel` turns true.
     RenderedLook render(const Look &look, int threads, bool show_progress = false,
                         const std::atomic<bool> *cancel = nullptr) const;
+
+    // Renders pass `pass` of the look alone (its samples, its pattern).
+    RenderedLook render_pass(const Look &look, int pass, int threads, bool show_progress = false,
+                             const std::atomic<bool> *cancel = nullptr) const;
+
+    // The scene's bounds as the framing takes them (helper geometry set
+    // aside), in its own coordinates.
+    struct SceneBounds {
+        DVec3 low, high;
+    };
+    SceneBounds bounds() const;
+
+    // Where the camera ray through image position (x, y), in pixels from the
+    // top left corner of an image of that size, first meets the scene, in
+    // the scene's own coordinates; nothing where it meets nothing.
+    std::optional<DVec3> pick(const Camera &camera, int width, int height, double x, double y) const;
 
     // Runs `pass` with the look's parameter record between the shader's init
     // and exit, as the host calls them around a frame.

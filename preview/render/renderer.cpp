@@ -27,7 +27,7 @@ public:
                 const Camera &camera, const RenderSettings &settings, Image &image, int index)
         : frame_(frame), mesh_(frame.tracer->mesh()),
           rays_(camera, mesh_.origin, settings.up, settings.width, settings.height), settings_(settings),
-          image_(image), key_(seed_key(settings.seed)),
+          image_(image), key_(pass_key(settings.seed, settings.pass)),
           shader_(shader, frame, shader_record,
                   settings.probe_logs ? &(*settings.probe_logs)[static_cast<std::size_t>(index)] : nullptr,
                   settings.cancel)
@@ -133,7 +133,7 @@ private:
     const CameraRays rays_;
     const RenderSettings &settings_;
     Image &image_;
-    const std::uint32_t key_;  // the seed's part of every pixel's hash
+    const std::uint32_t key_;  // the seed's and the pass's part of every pixel's hash
     PointShader shader_;
     bool stopped_ = false;
 };

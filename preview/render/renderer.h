@@ -23,6 +23,9 @@ struct RenderSettings {
     int threads = 1;
     // Picks the frame's sample pattern: another seed, another pattern as good.
     std::uint32_t seed = 0;
+    // Which pass of a frame rendered in passes: each has a pattern of its
+    // own, pass 0 the seed's.
+    std::uint32_t pass = 0;
     bool show_progress = false;
     // When set, and once it turns true, the frame stops within a bundle of
     // camera rays: every few milliseconds of work at most.

@@ -50,6 +50,11 @@ std::uint32_t seed_key(std::uint32_t seed)
     return mix(seed);
 }
 
+std::uint32_t pass_key(std::uint32_t seed, std::uint32_t pass)
+{
+    return pass == 0 ? seed_key(seed) : mix(hash_seed(seed, pass, 0x5A55E5u));
+}
+
 LatticeShift lattice_shift(std::uint32_t seed)
 {
     return {mix(seed), mix(seed + 0x68E31DA4u)};

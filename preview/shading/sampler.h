@@ -16,6 +16,11 @@ std::uint32_t hash_seed(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 // (the mix is one-to-one) and zero for seed 0.
 std::uint32_t seed_key(std::uint32_t seed);
 
+// The key of one pass of a frame rendered in passes: pass 0's is the seed's
+// own, so that a frame of one pass is the frame the seed gives; every later
+// pass gets a pattern of its own, independent of the others'.
+std::uint32_t pass_key(std::uint32_t seed, std::uint32_t pass);
+
 // The scramble a seed picks, one per dimension: worked out once per pixel.
 struct SobolScramble {
     std::uint32_t first, second;
