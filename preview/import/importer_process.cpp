@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits for the process to end, until the deadline; true once it has.
+// Waits for the importer's end on a thread of its own, where the program
+// need not: it has the whole answer, and the importer's end (taking a large
+// scene's memory apart) would only keep it waiting. False when no thread can
+// be started.
+bool end_aside(pid_t child)
+{
+    try {
+        std::thread([child] {
+            int status = 0;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
+}
+
 bool wait_until(pid_t child, Clock::time_point deadline, int &status)
 {
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
@@ -161,7 +180,8 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     close(channel[0]);
     int status = 0;
     bool timed_out = fault && fault->kind == TransferError::Kind::timed_out;
-    if (timed_out || !wait_until(child, deadline, status)) {
+    const bool answered = !fault && end_aside(child);
+    if (!answered && (timed_out || !wait_until(child, deadline, status))) {
         timed_out = true;
         kill(child, SIGKILL);
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -174,7 +194,7 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     };
     if (timed_out)
         throw SceneError(name + ": " + importer_end_reason(SIGKILL, limits.timeout_seconds, memory));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!answered && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
         throw SceneError(name + ": " + importer_end_reason(status, limits.timeout_seconds, memory));
     if (fault)
         throw SceneError(line(name + ": " + fault->what()));

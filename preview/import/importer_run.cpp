@@ -106,7 +106,12 @@ int run_importer(int argc, char **argv)
     const std::string path = argv[2];
     try {
         try {
-            send_scene(importer_answer_fd, import_scene(path, choice));
+            const ImportedScene scene = import_scene(path, choice);
+            send_scene(importer_answer_fd, scene);
+            // The program has its answer: end at once, without taking the
+            // scene apart first.
+            close(importer_answer_fd);
+            _exit(0);
         } catch (const SceneError &fault) {
             send_failure(importer_answer_fd, fault.what());
         } catch (const TransferError &) {
