@@ -57,6 +57,12 @@ all_mutants=(
   "every pass with the same pattern|preview/shading/sampler.cpp|return pass == 0 ? seed_key(seed) : mix(hash_seed(seed, pass, 0x5A55E5u));|return seed_key(seed);"
   "page's pivot one unit before the lens|preview/page/assets/camera.js|const hit = await pick(state.camera, state.width / 2, state.height / 2).catch(() => null);|const hit = add(state.camera.eye, cameraAxes(state.camera).forward);"
   "copied command follows a refused value|preview/page/assets/progressive.js|return {state: page.good, samples:|return {state: page.state, samples:"
+  "same-site pages admitted|preview/page/page_access.cpp|site == \"same-site\")|site == \"no-site\")"
+  "a foreign Origin admitted|preview/page/page_access.cpp|    if (request.has_header(\"Origin\") && |    if (false && "
+  "requests without the token admitted|preview/page/page_access.cpp|    if (needs_token && !same_token(|    if (false && !same_token("
+  "work over the budget rendered|preview/page/render_admission.cpp|    if (work <= max_work)|    if (true)"
+  "a repeated value taken|preview/page/query_parameters.cpp|        if (!slot.empty() && !among(repeatable, name))|        if (false)"
+  "a value's NUL byte kept|preview/page/query_parameters.cpp|    if (out.find('\\0') != std::string::npos)|    if (false)"
 )
 
 scratch=build-preview-mutation
