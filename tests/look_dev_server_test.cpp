@@ -333,6 +333,8 @@ TEST_F(LookDevServer, WorkOverTheBudgetIsRefusedAtOnce)
                           "over the cap of 4000000000 (--max-work raises it)");
     EXPECT_EQ(status(c.Get("/render?tab=t1&width=640&height=360&aa=64&set=samples%3D512")), 413);  // 7.5e9
     EXPECT_EQ(renders().first, 0);
+    // A pass whose sum is too large to keep (1 GiB) would be the whole look at once.
+    EXPECT_EQ(status(c.Get("/render?tab=t1&level=pass&width=8192&height=8200&pass_samples=1&set=samples%3D64")), 413);
 
     stop();
     start({"--max-work", "100000"});

@@ -11,8 +11,8 @@ std::string accumulation_key(const Look &look)
         if (assignment.compare(0, 8, "samples=") != 0)
             field("set " + assignment);
     }
-    for (const std::string &spec : look.attachments)
-        field("attach " + spec);
+    for (const std::string &attachment : look.attachments)
+        field("attach " + attachment);
     field(look.camera);
     for (const int number : {look.width, look.height, look.camera_rays, look.pass_samples})
         field(std::to_string(number));
@@ -106,10 +106,12 @@ std::optional<AccumulationStore::Claim> AccumulationStore::claim(const std::stri
 std::list<AccumulationStore::Entry>::iterator AccumulationStore::every_pass(const std::string &key,
                                                                             const PassPlan &plan)
 {
+    // A sum held by a request is being added to: it is not read until let go.
     return std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) {
-        const bool all = e.whole ? e.plan.samples == plan.samples && e.plan.pass_samples == plan.pass_samples
-                                 : e.sum.passes() == plan.passes() && leads_to(e, plan);
-        return !e.busy && e.key == key && all;
+        if (e.busy || e.key != key)
+            return false;
+        return e.whole ? e.plan.samples == plan.samples && e.plan.pass_samples == plan.pass_samples
+                       : e.sum.passes() == plan.passes() && leads_to(e, plan);
     });
 }
 

@@ -176,16 +176,16 @@ Look requested_look(const QueryParameters &query, const LookDevSettings &setting
     look.pass_samples = whole_number(query, "pass_samples", 0, 0, 2147483647);
     look.camera = query.value("camera");
     look.sets = query.values("set");
-    for (const std::string &spec : query.values("attach")) {
-        const std::size_t equals = spec.find('=');
-        if (equals == std::string::npos || spec.compare(equals + 1, 8, "checker:") != 0)
-            throw std::invalid_argument("the page attaches checkers only (name=checker:SCALE), not \"" + spec + "\"");
-        look.attachments.push_back(spec);
+    for (const std::string &attachment : query.values("attach")) {
+        const std::size_t equals = attachment.find('=');
+        if (equals == std::string::npos || attachment.compare(equals + 1, 8, "checker:") != 0)
+            throw std::invalid_argument("the page attaches checkers only (name=checker:SCALE), not \"" + attachment + "\"");
+        look.attachments.push_back(attachment);
     }
     // Image attachments given on the command line stay, as the command has them.
-    for (const std::string &spec : settings.attachments) {
-        if (spec.find("=checker:") == std::string::npos)
-            look.attachments.push_back(spec);
+    for (const std::string &attachment : settings.attachments) {
+        if (attachment.find("=checker:") == std::string::npos)
+            look.attachments.push_back(attachment);
     }
     return look;
 }
@@ -274,12 +274,15 @@ void render_route(PageServer &server, const httplib::Request &request, httplib::
         if (!plan.split())
             look.pass_samples = 0;
         const std::string command = look_command(server.settings.scene_arguments, look);
-        // A pass is a render of its own; the first is the largest.
-        const int work_samples = level == "pass" ? plan.samples_of(0) : plan.samples;
-        const std::string over =
-            work_fault(look.width, look.height, look.camera_rays, work_samples, server.settings.max_work);
-        if (!over.empty() && !(level == "final" && server.accumulations.holds(key, plan)))
-            return refuse(response, {413, over});
+        // A pass is a render of its own; the first is the largest. A whole
+        // look over the budget is sent only from a sum already kept.
+        const std::string over_pass =
+            work_fault(look.width, look.height, look.camera_rays, plan.samples_of(0), server.settings.max_work);
+        const std::string over_whole =
+            work_fault(look.width, look.height, look.camera_rays, plan.samples, server.settings.max_work);
+        if (level == "pass" ? !over_pass.empty()
+                            : !over_whole.empty() && !(level == "final" && server.accumulations.holds(key, plan)))
+            return refuse(response, {413, level == "pass" ? over_pass : over_whole});
         response.set_header("Cache-Control", "no-store");
         if (request.method == "HEAD") {
             response.set_header("Content-Type", format == "png"   ? "image/png"
@@ -317,7 +320,10 @@ void render_route(PageServer &server, const httplib::Request &request, httplib::
         std::optional<AccumulationStore::Claim> claim =
             level == "pass" ? server.accumulations.claim(tab, key, plan, look.width, look.height) : std::nullopt;
         if (!claim) {
-            // The whole look at once: coarse, final, or a pass whose sum cannot be kept.
+            // The whole look at once: coarse, final, or a pass whose sum cannot
+            // be kept; a kept sum may have been dropped since it was found.
+            if (!over_whole.empty())
+                return refuse(response, {413, over_whole});
             const RenderedLook rendered = session.render(look, server.settings.threads, false, ticket->cancel());
             if (rendered.statistics.cancelled)
                 return cancelled();
