@@ -33,7 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for the process to end, until the deadline; true once it has.
 // Waits for the importer's end on a thread of its own, where the program
 // need not: it has the whole answer, and the importer's end (taking a large
 // scene's memory apart) would only keep it waiting. False when no thread can
@@ -52,6 +51,7 @@ bool end_aside(pid_t child)
     }
 }
 
+// Waits for the process to end, until the deadline; true once it has.
 bool wait_until(pid_t child, Clock::time_point deadline, int &status)
 {
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
@@ -180,9 +180,12 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     close(channel[0]);
     int status = 0;
     bool timed_out = fault && fault->kind == TransferError::Kind::timed_out;
+    // An answer that cannot be trusted is the fault to tell: the importer
+    // that sent it is not waited for.
+    const bool malformed = fault && fault->kind == TransferError::Kind::malformed;
     const bool answered = !fault && end_aside(child);
-    if (!answered && (timed_out || !wait_until(child, deadline, status))) {
-        timed_out = true;
+    if (!answered && (timed_out || malformed || !wait_until(child, deadline, status))) {
+        timed_out = !malformed;
         kill(child, SIGKILL);
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
@@ -192,8 +195,10 @@ ImportedScene import_scene_apart(const std::string &path, const ImportLimits &li
     const auto line = [&](const std::string &text) {
         return shortened(printable(text), name.size() + 2 + importer_text_limit);
     };
-    if (timed_out)
+    if (timed_out)  // told as the end of an importer killed at its limit
         throw SceneError(name + ": " + importer_end_reason(SIGKILL, limits.timeout_seconds, memory));
+    if (malformed)
+        throw SceneError(line(name + ": " + fault->what()));
     if (!answered && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
         throw SceneError(name + ": " + importer_end_reason(status, limits.timeout_seconds, memory));
     if (fault)

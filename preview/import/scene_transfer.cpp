@@ -242,9 +242,11 @@ void read_fields(TransferReader &in, Mesh &mesh)
     in.get(mesh.positions);
     in.get(mesh.triangles);
     in.get(mesh.corner_normals);
-    mesh.uv_sets.resize(in.count(8));  // each takes 8 bytes at least
-    for (UVSet &set : mesh.uv_sets)
-        in.get(set);
+    // Sets are added as they arrive, whatever count the answer announces.
+    const std::size_t sets = in.count(8);  // each takes 8 bytes at least
+    mesh.uv_sets.clear();
+    for (std::size_t i = 0; i < sets; ++i)
+        in.get(mesh.uv_sets.emplace_back());
     in.get(mesh.origin);
 }
 
