@@ -445,6 +445,10 @@ TEST(UpAxes, EachTurnsItsUpToY)
         const Vec3 d = {0.25f, -0.5f, 2.0f};
         const Vec3 back = from_y_up(to_y_up(d, axis), axis);
         EXPECT_EQ(length(back - d), 0.0f) << text;
+        // Looking straight down the up axis, the camera keeps a frame: its
+        // opposite corners look apart ((1 - 1 - 1) / 3 at 90 degrees).
+        const CameraRays rays({to_double(up * 5.0f), {0, 0, 0}, 90.0f}, {0, 0, 0}, axis, 2, 2);
+        EXPECT_NEAR(dot(rays.direction(0, 0), rays.direction(2, 2)), -1.0f / 3.0f, 1e-6f) << text;
     }
     EXPECT_EQ(up_axis_name(parse_up_axis("-z")), "-Z");
     // The frame the environment was laid out in for a Z-up scene: its -Y

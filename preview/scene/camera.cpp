@@ -82,8 +82,8 @@ CameraRays::CameraRays(const Camera &camera, const DVec3 &origin, UpAxis up, int
       height_(height)
 {
     right_ = normalized(cross(forward_, up_vector(up)));
-    if (length(right_) == 0.0f)  // looking straight up or down
-        right_ = {1.0f, 0.0f, 0.0f};
+    if (length(right_) == 0.0f)  // looking straight up or down: the scene's x as the up turns it
+        right_ = from_y_up(Vec3{1.0f, 0.0f, 0.0f}, up);
     up_ = cross(right_, forward_);
     half_height_ = std::tan(camera.fov_degrees * degrees * 0.5f);
     half_width_ = half_height_ * static_cast<float>(width) / static_cast<float>(height);

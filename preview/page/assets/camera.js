@@ -14,7 +14,8 @@ const norm = a => { const l = Math.hypot(...a); return l > 0 ? scale(a, 1 / l) :
 function cameraAxes(camera) {
   const forward = norm(sub(camera.target, camera.eye));
   let right = norm(cross(forward, page.look.up));
-  if (Math.hypot(...right) === 0) right = [1, 0, 0];
+  // Looking straight up or down: the scene's x as the up turns it.
+  if (Math.hypot(...right) === 0) right = page.look.up[0] !== 0 ? [0, -page.look.up[0], 0] : [1, 0, 0];
   return {forward, right, up: cross(right, forward)};
 }
 
