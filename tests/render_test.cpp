@@ -340,7 +340,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
 {
     const std::string output = (folder / "out.png").string();
     std::ofstream(folder / "broken.obj") << "v 0 0 0\nv 1 0 0\nf 1 2 7\n";
-    std::ofstream(folder / "empty.obj") << "# nothing\n";
+    std::ofstream(folder / "empty.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2 3\n";
     std::ofstream(folder / "bad.hdr") << "not an image";
     // A vertex that a face uses, beyond what the tracer takes from the rest.
     std::ofstream(folder / "far.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1e19 0 1\nf 1 2 3\nf 1 2 4\n";
@@ -379,7 +379,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         {"--scene " + (folder / "missing.obj").string(), (folder / "missing.obj").string() + ": no such scene file"},
         {"--scene " + (folder / "broken.obj").string(),
          (folder / "broken.obj").string() + ": a face of \"\" refers to vertex 7, which does not exist"},
-        {"--scene " + (folder / "empty.obj").string(), (folder / "empty.obj").string() + ": the scene has no faces"},
+        {"--scene " + (folder / "empty.obj").string(), (folder / "empty.obj").string() + ": no geometry to render: the file holds 3 vertices, 1 line and no faces"},
         {"--scene " + (folder / "broken.fbx").string(),
          (folder / "broken.fbx").string() + ": FBX-Parser (TOK_DATA, line 1, col 4) unexpected token"},
         {"--scene " + (folder / "points.ply").string(),

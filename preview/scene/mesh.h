@@ -120,8 +120,10 @@ struct LoadedScene {
 // A Wavefront OBJ, every polygon triangulated in its own shape: its vertex
 // normals where every corner of a face has one, the face's own normal
 // otherwise. Faces that cannot be triangulated are skipped and counted in a
-// warning; objects the choice leaves out are not read.
-LoadedScene load_obj(const std::string &path, const MeshChoice &choice = {});
+// warning; objects the choice leaves out are not read. A file without faces
+// gives an empty mesh, and `holds` (where given) says what it has instead:
+// "4 vertices, 1 line and no faces".
+LoadedScene load_obj(const std::string &path, const MeshChoice &choice = {}, std::string *holds = nullptr);
 
 // Shapes for built scenes, each with one UV set: the ground's square over the
 // whole texture, the sphere's longitude along u and latitude up v, the box's

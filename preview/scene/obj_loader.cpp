@@ -7,6 +7,7 @@
 #include <istream>
 
 #include "preview/printable_text.h"
+#include "preview/scene/counted_words.h"
 #include "preview/scene/mesh.h"
 #include "preview/scene/polygon_triangulation.h"
 #include "preview/scene/scene_folder.h"
@@ -58,7 +59,7 @@ std::array<TexCoord, 3> corner_uvs(const tinyobj::attrib_t &attrib, const tinyob
 
 }  // namespace
 
-LoadedScene load_obj(const std::string &path, const MeshChoice &choice)
+LoadedScene load_obj(const std::string &path, const MeshChoice &choice, std::string *holds)
 {
     SceneFolder folder(path);
     const int fd = folder.open(folder.scene_file());
@@ -153,10 +154,22 @@ LoadedScene load_obj(const std::string &path, const MeshChoice &choice)
     }
     if (scene.triangles.empty() && (!choice.hide.empty() || !choice.only.empty()) && !meshes.empty())
         throw SceneError(path + ": --hide and --only leave no triangles to render");
-    if (scene.triangles.empty())
-        throw SceneError(path + ": the scene has no faces");
+    if (scene.triangles.empty() && holds) {
+        std::size_t lines = 0, points = 0;
+        for (const tinyobj::shape_t &shape : shapes) {
+            lines += shape.lines.num_line_vertices.size();
+            points += shape.points.indices.size();
+        }
+        std::vector<std::string> parts;
+        count_in(parts, scene.positions.size(), "vertex", "vertices");
+        count_in(parts, lines, "line", "lines");
+        count_in(parts, points, "point", "points");
+        parts.push_back("no faces");
+        *holds = listed(parts);
+    }
 
-    LoadedScene loaded{make_traceable_mesh(std::move(scene), path), {}, std::move(meshes)};
+    LoadedScene loaded{scene.triangles.empty() ? Mesh{} : make_traceable_mesh(std::move(scene), path), {},
+                       std::move(meshes)};
     folder.add_warnings(loaded.warnings, path);
     for (const std::string &unmatched : choice.unmatched())
         loaded.warnings.push_back(path + ": " + unmatched);

@@ -21,6 +21,7 @@
 #include <stdexcept>
 
 #include "preview/printable_text.h"
+#include "preview/scene/counted_words.h"
 #include "preview/scene/polygon_triangulation.h"
 #include "preview/scene/reader_gaps.h"
 #include "preview/scene/skinning.h"
@@ -36,15 +37,6 @@ DVec3 to_double(const aiVector3D &v) { return {v.x, v.y, v.z}; }
 std::string name_of(const aiString &name, const char *kind, std::size_t index)
 {
     return name.length > 0 ? std::string(name.C_Str()) : std::string(kind) + " " + std::to_string(index + 1);
-}
-
-// "1 point", "22,300 points".
-std::string plural(std::size_t count, const char *one, const char *many)
-{
-    std::string digits = std::to_string(count);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits + " " + (count == 1 ? one : many);
 }
 
 // A number in the file's metadata, whatever type the importer stored it as.
@@ -406,21 +398,6 @@ private:
     std::vector<Affine> skin_;   // the mesh being placed's, per vertex, when skinned
 };
 
-std::string listed(const std::vector<std::string> &parts)
-{
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
-    return text;
-}
-
-// Adds "N things" to a list, where there are any.
-void count_in(std::vector<std::string> &parts, std::size_t count, const char *one, const char *many)
-{
-    if (count > 0)
-        parts.push_back(plural(count, one, many));
-}
-
 std::string skipped_faces(const FaceCounts &counts)
 {
     std::vector<std::string> parts;
@@ -656,7 +633,7 @@ ImportedScene import_scene(const std::string &path, const MeshChoice &choice)
     if (lowercase_extension(path) != ".obj")
         return import_scene_with_assimp(path, choice);
     ImportedScene imported;
-    imported.loaded = load_obj(path, choice);
+    imported.loaded = load_obj(path, choice, &imported.holds);
     imported.format = "Wavefront OBJ";
     return imported;
 }
