@@ -305,6 +305,10 @@ int main(int argc, char **argv)
     }
     fs::create_directories(options.artifacts);
     const std::vector<Seed> seeds = gather_seeds(options);
+    if (seeds.empty()) {
+        std::fprintf(stderr, "import_campaign: %s: no scene file of a format tried here\n", options.models.c_str());
+        return 2;
+    }
     std::vector<std::vector<std::size_t>> by_format(std::size(formats));
     for (std::size_t i = 0; i < seeds.size(); ++i)
         by_format[seeds[i].format].push_back(i);
@@ -339,7 +343,8 @@ int main(int argc, char **argv)
                 if (!options.keep.empty() && c.crashed + c.gave_up + c.memory > reader_faults) {
                     fs::create_directories(options.keep);
                     const std::string name = std::string(formats[run.format].folder) + "-" + std::to_string(++kept);
-                    fs::copy_file(run.scene, fs::path(options.keep) / (name + run.scene.extension().string()));
+                    fs::copy_file(run.scene, fs::path(options.keep) / (name + run.scene.extension().string()),
+                                  fs::copy_options::overwrite_existing);
                     std::ofstream(fs::path(options.keep) / (name + ".txt")) << read_file(run.folder / "stderr");
                 }
                 if (!fault.empty()) {

@@ -19,8 +19,8 @@ std::string look_command(const std::vector<std::string> &scene_arguments, const 
     std::vector<std::string> words = scene_arguments;
     for (const std::string &assignment : look.sets)
         words.insert(words.end(), {"--set", assignment});
-    for (const std::string &spec : look.attachments)
-        words.insert(words.end(), {"--attach", spec});
+    for (const std::string &attachment : look.attachments)
+        words.insert(words.end(), {"--attach", attachment});
     if (!look.camera.empty())
         words.insert(words.end(), {"--camera", look.camera});
     words.insert(words.end(), {"--width", std::to_string(look.width), "--height", std::to_string(look.height)});

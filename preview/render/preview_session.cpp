@@ -62,8 +62,8 @@ ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &lo
     for (const std::string &assignment : look.sets)
         record.set(assignment);
     attachments.reserve(look.attachments.size());
-    for (const std::string &spec : look.attachments)
-        attachments.push_back(attach_parameter(spec, record));
+    for (const std::string &attachment : look.attachments)
+        attachments.push_back(attach_parameter(attachment, record));
     return record;
 }
 

@@ -35,14 +35,14 @@ void Attachment::evaluate(DVec3 point, Vec3 normal, float out[4]) const
     }
 }
 
-Attachment attach_parameter(const std::string &spec, ParameterRecord &record)
+Attachment attach_parameter(const std::string &given, ParameterRecord &record)
 {
-    const std::size_t equals = spec.find('=');
+    const std::size_t equals = given.find('=');
     if (equals == std::string::npos)
         throw std::invalid_argument("--attach takes name=checker:SCALE or name=FILE.hdr, not \"" +
-                                    spec + "\"");
-    const DeclaredParameter &p = record.parameter(spec.substr(0, equals));
-    const std::string source = spec.substr(equals + 1);
+                                    given + "\"");
+    const DeclaredParameter &p = record.parameter(given.substr(0, equals));
+    const std::string source = given.substr(equals + 1);
     Attachment attachment{&p, Attachment::Kind::checker, 1.0f, record.value(p), nullptr};
 
     if (source.rfind("checker:", 0) == 0) {

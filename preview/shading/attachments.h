@@ -27,6 +27,6 @@ struct Attachment {
 // and its complement) or name=FILE.hdr (a colour: the image along the normal),
 // and marks the parameter attached. Throws std::invalid_argument, or
 // EnvironmentError for an unreadable image.
-Attachment attach_parameter(const std::string &spec, ParameterRecord &record);
+Attachment attach_parameter(const std::string &given, ParameterRecord &record);
 
 #endif

@@ -29,8 +29,8 @@ function startingState() {
   const look = page.look;
   const values = {}, checkers = {};
   for (const p of look.parameters) values[p.name] = p.value.slice();
-  for (const spec of look.attachments) {
-    const m = /^([^=]+)=checker:(.+)$/.exec(spec);
+  for (const attachment of look.attachments) {
+    const m = /^([^=]+)=checker:(.+)$/.exec(attachment);
     if (m) checkers[m[1]] = Number(m[2]);
   }
   return {values, checkers, camera: clone(look.camera), width: look.width, height: look.height, aa: look.aa,
@@ -64,7 +64,7 @@ function lookArguments(state, samples) {
     if (!same(v, p.default)) args.push(['--set', p.name + '=' + valueText(p, v)]);
   }
   for (const [name, cell] of Object.entries(state.checkers)) args.push(['--attach', name + '=checker:' + float(cell)]);
-  for (const spec of page.look.attachments.filter(a => !a.includes('=checker:'))) args.push(['--attach', spec]);
+  for (const attachment of page.look.attachments.filter(a => !a.includes('=checker:'))) args.push(['--attach', attachment]);
   const c = state.camera;
   args.push(['--camera', c.eye.map(exact).join(',') + ':' + c.target.map(exact).join(',') + ':' + float(c.fov[0])]);
   args.push(['--width', String(state.width)], ['--height', String(state.height)]);
