@@ -6,9 +6,19 @@ std::string printable(const std::string &text)
 {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f) {
+        // The controls of UTF-8's second block (C2 80 to C2 9F) steer a
+        // terminal as the first block's do.
+        const bool c1_control = byte == 0xc2 && i + 1 < text.size() &&
+                                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                                static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+        if (c1_control) {
+            char escape[12];
+            std::snprintf(escape, sizeof escape, "\\xc2\\x%02x", static_cast<unsigned char>(text[++i]));
+            out += escape;
+        } else if (byte >= 0x20 && byte != 0x7f) {
             out += c;
         } else if (c == '\n') {
             out += "\\n";

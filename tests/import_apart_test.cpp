@@ -160,9 +160,11 @@ TEST(SceneTransfer, ASceneComesBackAsSentWithItsTextMadePrintable)
     EXPECT_EQ(holding.scene->holds, none.holds);
     EXPECT_TRUE(holding.scene->loaded.mesh.triangles.empty());
 
-    const ImportAnswer failure = receive_bytes(bytes_sent([](int fd) { send_failure(fd, "x.ply: bad\rline"); }));
+    // A terminal's controls, of either block, are escaped; a no-break space is kept.
+    const ImportAnswer failure =
+        receive_bytes(bytes_sent([](int fd) { send_failure(fd, "x.ply: bad\rline\xc2\x9b" "2J\xc2\xa0"); }));
     EXPECT_FALSE(failure.scene);
-    EXPECT_EQ(failure.failure, "x.ply: bad\\rline");
+    EXPECT_EQ(failure.failure, "x.ply: bad\\rline\\xc2\\x9b" "2J\xc2\xa0");
 }
 
 TEST(SceneTransfer, TheProgramRefusesWhatItCannotTrust)

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "preview/page/page_access.h"
 #include "preview/page/render_admission.h"
 
 namespace {
@@ -268,6 +269,11 @@ TEST_F(LookDevServer, ServesThePageAndRefusesWhatIsNotItsOwn)
     EXPECT_EQ(elsewhere->status, 403);
     EXPECT_EQ(elsewhere->get_header_value("X-Content-Type-Options"), "nosniff");
     EXPECT_EQ(status(c.Get("/look", {{"Host", "LocalHost:" + port}})), 200);
+    // A browser leaves HTTP's own port, 80, out of the name.
+    EXPECT_TRUE(host_allowed("127.0.0.1", {"127.0.0.1"}, 80));
+    EXPECT_FALSE(host_allowed("127.0.0.1", {"127.0.0.1"}, 8765));
+    EXPECT_FALSE(host_allowed("10.0.0.1:8080", {"0.0.0.0"}, 80));
+    EXPECT_TRUE(host_allowed("10.0.0.1", {"0.0.0.0"}, 80));
 
     // HEAD says what a render would send, without rendering.
     const auto head = c.Head("/render?tab=t1");
@@ -313,6 +319,9 @@ TEST_F(LookDevServer, BadValuesGetTheCommandLinesOneLine)
     ASSERT_TRUE(pick);
     EXPECT_EQ(pick->status, 400);
     EXPECT_NE(pick->body.find("x (pixels from the left)"), std::string::npos) << pick->body;
+    const auto outside = c.Get("/pick?y=1e300&height=100");
+    ASSERT_TRUE(outside);
+    EXPECT_EQ(outside->body, "y (pixels from the top) must lie between 0 and 100");
     EXPECT_EQ(status(c.Get("/pick?file=%2Fetc%2Fpasswd")), 400);
     // An '=' where a value holds one is kept.
     EXPECT_EQ(status(c.Get("/render?tab=t1&level=coarse&set=samples=4")), 200);

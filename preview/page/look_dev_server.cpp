@@ -355,8 +355,15 @@ void pick_route(PageServer &server, const httplib::Request &request, httplib::Re
         const QueryParameters query(request.target, {"x", "y", "width", "height", "camera"}, {});
         const int width = whole_number(query, "width", server.settings.width, 1, 16384);
         const int height = whole_number(query, "height", server.settings.height, 1, 16384);
-        const double x = parse_doubles(query.value("x", std::to_string(width / 2.0)), 1, "x (pixels from the left)")[0];
-        const double y = parse_doubles(query.value("y", std::to_string(height / 2.0)), 1, "y (pixels from the top)")[0];
+        // A point of the image, its edges included.
+        const auto within = [&query](const char *name, const char *what, int size) {
+            const double at = parse_doubles(query.value(name, std::to_string(size / 2.0)), 1, what)[0];
+            if (!(at >= 0.0 && at <= size))
+                throw std::invalid_argument(std::string(what) + " must lie between 0 and " + std::to_string(size));
+            return at;
+        };
+        const double x = within("x", "x (pixels from the left)", width);
+        const double y = within("y", "y (pixels from the top)", height);
         const Camera camera = query.has("camera") ? parse_camera(query.value("camera"))
                                                   : server.session.starting_camera(width, height);
         const std::optional<DVec3> hit = server.session.pick(camera, width, height, x, y);

@@ -60,12 +60,20 @@ bool host_allowed(const std::string &host_header, const std::vector<std::string>
 {
     const std::string host = lowercase(host_header);
     const std::string suffix = ":" + std::to_string(port);
+    // The name without the port; a browser leaves out HTTP's own, 80.
+    std::string name;
+    if (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name = host.substr(0, host.size() - suffix.size());
+    else if (port == 80)
+        name = host;
+    else
+        return false;
     const bool wildcard = addresses.size() == 1 && (addresses[0] == "0.0.0.0" || addresses[0] == "::");
-    if (wildcard && host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
-        return is_address_literal(host.substr(0, host.size() - suffix.size()));
+    if (wildcard)
+        return is_address_literal(name);
     for (const std::string &address : addresses) {
         const bool ipv6 = address.find(':') != std::string::npos;
-        if (host == (ipv6 ? "[" + address + "]" : address) + suffix)
+        if (name == (ipv6 ? "[" + address + "]" : address))
             return true;
     }
     return false;
