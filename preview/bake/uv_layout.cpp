@@ -83,14 +83,20 @@ UVLayout::UVLayout(const Mesh &mesh, std::size_t set, int width, int height)
                 visit(static_cast<std::size_t>(ty) * static_cast<std::size_t>(columns_) + static_cast<std::size_t>(tx));
         }
     };
+    // The places are counted from the triangles' bounds first: as many as
+    // memory cannot hold are refused before they are visited one by one.
+    std::uint64_t entries = 0;
+    for (const Placed &p : placed_) {
+        entries += std::uint64_t((p.texels.x1 - 1) / tile_size - p.texels.x0 / tile_size + 1) *
+                   std::uint64_t((p.texels.y1 - 1) / tile_size - p.texels.y0 / tile_size + 1);
+    }
+    check_memory(entries * sizeof(std::uint32_t),
+                 "UV set " + std::to_string(set + 1) + ": sorting its triangles into the texture's tiles (" +
+                     std::to_string(entries) + " places)");
     for (const Placed &p : placed_)
         for_each_tile(p, [&](std::size_t tile) { ++tile_start_[tile + 1]; });
     for (std::size_t i = 1; i < tile_start_.size(); ++i)
         tile_start_[i] += tile_start_[i - 1];
-    const std::uint64_t entries = tile_start_.back();
-    check_memory(entries * sizeof(std::uint32_t),
-                 "UV set " + std::to_string(set + 1) + ": sorting its triangles into the texture's tiles (" +
-                     std::to_string(entries) + " places)");
     tile_triangles_.resize(entries);
     std::vector<std::size_t> next(tile_start_.begin(), tile_start_.end() - 1);
     for (std::uint32_t i = 0; i < placed_.size(); ++i)
