@@ -25,12 +25,7 @@
 # figures are for docs/PERFORMANCE.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/require-packages.sh
-require_packages blender cmake make g++ libembree-dev libopenexr-dev libpng-dev libstb-dev libtinyobjloader-dev \
-  libcli11-dev libassimp-dev pkg-config libcpp-httplib-dev libbenchmark-dev libgtest-dev googletest
-
-cmake -S . -B build -DBUILD_TESTING=ON > /dev/null
-cmake --build build -j"$(nproc)" --target umbrex-render render_throughput_bench image_noise > /dev/null
+source bench/peer_setup.sh
 
 size=${SIZE:-512} threads=${THREADS:-$(nproc)} rounds=${ROUNDS:-3} distance=1
 sample_counts=(${SAMPLES:-16 64})
