@@ -35,13 +35,14 @@ void declaration_with_values(FuzzedDataProvider &input)
         return;
     }
     ParameterRecord record(declaration);
+    AttachedImages images;
     while (input.remaining_bytes() > 0) {
         const std::string value = input.ConsumeRandomLengthString(256);
         try {
             if (input.ConsumeBool())
                 record.set(value);
             else if (value.find("=checker:") == value.find('='))  // never an image file
-                attach_parameter(value, record);
+                attach_parameter(value, record, images);
         } catch (const std::invalid_argument &) {
         }
     }

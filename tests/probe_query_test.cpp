@@ -25,9 +25,10 @@ Frame render(const RayTracer &tracer, const std::vector<std::string> &look, bool
     static const LoadedShader shader = load_shader(UMBREX_LIBRARY, declaration);
     ParameterRecord record(declaration);
     std::vector<Attachment> attachments;
+    AttachedImages images;
     for (const std::string &assignment : look) {
         if (assignment.rfind("attach ", 0) == 0)
-            attachments.push_back(attach_parameter(assignment.substr(7), record));
+            attachments.push_back(attach_parameter(assignment.substr(7), record, images));
         else
             record.set(assignment);
     }

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <tuple>
 
+#include "preview/shading/attached_images.h"
 #include "tests/render_run.h"
 
 namespace fs = std::filesystem;
@@ -221,6 +222,14 @@ TEST_F(RenderTest, HdrImagesServeAsEnvironmentAndAsAttachment)
             ASSERT_EQ(c.a, 1.0f) << arguments;
         }
     }
+
+    // An attached image is read once while its file stays as it is, and
+    // again once the file changes (here to one texel).
+    AttachedImages images;
+    const auto first = images.read(hdr);
+    EXPECT_EQ(images.read(hdr), first);
+    ASSERT_TRUE(stbi_write_hdr(hdr.c_str(), 1, 1, 3, texels));
+    EXPECT_NE(images.read(hdr), first);
 }
 
 // A checker on dark, a parameter well into the record, shows where the

@@ -56,14 +56,14 @@ int samples_parameter(const ParameterRecord &record, const ShaderDeclaration &de
 // The record with the look's values and attachments; the attachments point
 // into the record's declaration and must live as long as it.
 ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &look,
-                            std::vector<Attachment> &attachments)
+                            std::vector<Attachment> &attachments, AttachedImages &images)
 {
     ParameterRecord record(declaration);
     for (const std::string &assignment : look.sets)
         record.set(assignment);
     attachments.reserve(look.attachments.size());
     for (const std::string &attachment : look.attachments)
-        attachments.push_back(attach_parameter(attachment, record));
+        attachments.push_back(attach_parameter(attachment, record, images));
     return record;
 }
 
@@ -222,7 +222,7 @@ std::string reach_warning(const ShaderDeclaration &declaration, const Look &look
 int PreviewSession::check(const Look &look) const
 {
     std::vector<Attachment> attachments;
-    const ParameterRecord record = make_record(declaration_, look, attachments);
+    const ParameterRecord record = make_record(declaration_, look, attachments, attached_images_);
     if (!look.camera.empty())
         check_camera_reach(parse_camera(look.camera), mesh_);
     return samples_parameter(record, declaration_);
@@ -231,7 +231,7 @@ int PreviewSession::check(const Look &look) const
 void PreviewSession::run_shader(const Look &look, const std::function<void(const ShaderPass &)> &pass) const
 {
     std::vector<Attachment> attachments;
-    ParameterRecord record = make_record(declaration_, look, attachments);
+    ParameterRecord record = make_record(declaration_, look, attachments, attached_images_);
 
     // The host's calls around a frame: init for the shader as a whole, and
     // per instance if it asks; exit in the reverse order.

@@ -148,6 +148,7 @@ private:
     ShaderDeclaration declaration_;
     LoadedShader shader_;
     Environment environment_;
+    mutable AttachedImages attached_images_;  // read once for every render of a look
     ImportedScene scene_;
     const Mesh &mesh_ = scene_.loaded.mesh;
     UpAxis up_;

@@ -35,7 +35,7 @@ void Attachment::evaluate(DVec3 point, Vec3 normal, float out[4]) const
     }
 }
 
-Attachment attach_parameter(const std::string &given, ParameterRecord &record)
+Attachment attach_parameter(const std::string &given, ParameterRecord &record, AttachedImages &images)
 {
     const std::size_t equals = given.find('=');
     if (equals == std::string::npos)
@@ -57,7 +57,7 @@ Attachment attach_parameter(const std::string &given, ParameterRecord &record)
             throw std::invalid_argument("an image attaches to a color parameter, and \"" + p.name +
                                         "\" is " + type_name(p.type));
         attachment.kind = Attachment::Kind::image;
-        attachment.image = std::make_shared<const LatLongImage>(source);
+        attachment.image = images.read(source);
     }
     record.mark_attached(p);
     return attachment;

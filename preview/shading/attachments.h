@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/shading/attached_images.h"
 #include "preview/shading/environment.h"
 #include "preview/shading/parameter_record.h"
 
@@ -25,8 +26,8 @@ struct Attachment {
 
 // Parses name=checker:SCALE (a colour or scalar: a 3D checker between its value
 // and its complement) or name=FILE.hdr (a colour: the image along the normal),
-// and marks the parameter attached. Throws std::invalid_argument, or
-// EnvironmentError for an unreadable image.
-Attachment attach_parameter(const std::string &given, ParameterRecord &record);
+// and marks the parameter attached, the image taken from `images`. Throws
+// std::invalid_argument, or EnvironmentError for an unreadable image.
+Attachment attach_parameter(const std::string &given, ParameterRecord &record, AttachedImages &images);
 
 #endif
