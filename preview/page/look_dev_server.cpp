@@ -179,7 +179,8 @@ Look requested_look(const QueryParameters &query, const LookDevSettings &setting
     for (const std::string &attachment : query.values("attach")) {
         const std::size_t equals = attachment.find('=');
         if (equals == std::string::npos || attachment.compare(equals + 1, 8, "checker:") != 0)
-            throw std::invalid_argument("the page attaches checkers only (name=checker:SCALE), not \"" + attachment + "\"");
+            throw std::invalid_argument("the page attaches checkers only (name=checker:SCALE), not \"" + attachment +
+                                        "\"");
         look.attachments.push_back(attachment);
     }
     // Image attachments given on the command line stay, as the command has them.
