@@ -25,6 +25,7 @@
 #include "preview/render/look_command.h"
 #include "preview/printable_text.h"
 #include "preview/render/preview_session.h"
+#include "preview/scene/counted_words.h"
 #include "preview/value_parsing.h"
 
 namespace {
@@ -180,9 +181,7 @@ std::string node_names(const MeshSummary &m)
     if (m.nodes.empty() || (m.nodes.size() == 1 && m.nodes[0] == m.name))
         return {};
     constexpr std::size_t shown = 4;
-    std::string text = m.nodes.size() == 1 ? " (node " : " (nodes ";
-    for (std::size_t i = 0; i < m.nodes.size() && i < shown; ++i)
-        text += (i == 0 ? "\"" : ", \"") + m.nodes[i] + "\"";
+    std::string text = (m.nodes.size() == 1 ? " (node " : " (nodes ") + quoted_names(m.nodes, shown);
     const std::size_t named = std::min(m.nodes.size(), shown), all = m.placements + m.hidden;
     if (all > named)
         text += " and " + std::to_string(all - named) + " more";

@@ -7,6 +7,7 @@
 
 #include "preview/import/import_apart.h"
 #include "preview/printable_text.h"
+#include "preview/scene/counted_words.h"
 #include "preview/shading/attachments.h"
 #include "preview/shading/parameter_record.h"
 #include "preview/value_parsing.h"
@@ -69,10 +70,10 @@ ParameterRecord make_record(const ShaderDeclaration &declaration, const Look &lo
 
 std::string names_of(const std::vector<SceneCamera> &cameras)
 {
-    std::string names;
+    std::vector<std::string> names;
     for (const SceneCamera &camera : cameras)
-        names += (names.empty() ? "\"" : ", \"") + camera.name + "\"";
-    return names;
+        names.push_back(camera.name);
+    return quoted_names(names);
 }
 
 }  // namespace
@@ -119,11 +120,8 @@ PreviewSession::PreviewSession(const SessionOptions &options)
     require_triangles(scene_, printable(options.scene));
     framing_ = frame_scene(mesh_, scene_.loaded.meshes);
     if (!framing_.set_aside.empty()) {
-        std::string names;
-        for (const std::string &name : framing_.set_aside)
-            names += (names.empty() ? "\"" : ", \"") + name + "\"";
         scene_.loaded.warnings.push_back(
-            "the framing leaves out " + names +
+            "the framing leaves out " + quoted_names(framing_.set_aside) +
             ": each holds under 1 % of the triangles and reaches far past the rest; it still shows and occludes "
             "(--hide leaves it out)");
     }

@@ -21,3 +21,11 @@ void count_in(std::vector<std::string> &parts, std::size_t count, const char *on
     if (count > 0)
         parts.push_back(plural(count, one, many));
 }
+
+std::string quoted_names(const std::vector<std::string> &names, std::size_t most)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < most; ++i)
+        text += (i == 0 ? "\"" : ", \"") + names[i] + "\"";
+    return text;
+}
