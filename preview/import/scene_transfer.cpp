@@ -243,7 +243,7 @@ void read_fields(TransferReader &in, Mesh &mesh)
     in.get(mesh.triangles);
     in.get(mesh.corner_normals);
     // Sets are added as they arrive, whatever count the answer announces.
-    const std::size_t sets = in.count(8);  // each takes 8 bytes at least
+    const std::size_t sets = in.count(sizeof(UVSet));  // each as it is held, not as it is sent
     mesh.uv_sets.clear();
     for (std::size_t i = 0; i < sets; ++i)
         in.get(mesh.uv_sets.emplace_back());
