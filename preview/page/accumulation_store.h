@@ -66,6 +66,9 @@ public:
     std::optional<Claim> claim(const std::string &tab, const std::string &key, const PassPlan &plan, int width,
                                int height);
 
+    // Whether a sum of that size fits in the store at all.
+    bool can_keep(int width, int height) const { return PassAccumulation::memory(width, height) <= limits_.bytes; }
+
     // The image of every pass of `plan`, where one is kept, and its meaning.
     std::optional<std::pair<Image, PixelMeaning>> finished(const std::string &key, const PassPlan &plan);
     // Whether such an image is kept.

@@ -275,15 +275,20 @@ void render_route(PageServer &server, const httplib::Request &request, httplib::
         if (!plan.split())
             look.pass_samples = 0;
         const std::string command = look_command(server.settings.scene_arguments, look);
-        // A pass is a render of its own; the first is the largest. A whole
-        // look over the budget is sent only from a sum already kept.
+        // A pass is a render of its own; the first is the largest. One whose
+        // sum cannot be kept is the whole look at once, and a whole look over
+        // the budget is sent only from a sum already kept.
         const std::string over_pass =
             work_fault(look.width, look.height, look.camera_rays, plan.samples_of(0), server.settings.max_work);
         const std::string over_whole =
             work_fault(look.width, look.height, look.camera_rays, plan.samples, server.settings.max_work);
-        if (level == "pass" ? !over_pass.empty()
-                            : !over_whole.empty() && !(level == "final" && server.accumulations.holds(key, plan)))
-            return refuse(response, {413, level == "pass" ? over_pass : over_whole});
+        const bool whole = level == "coarse" ||
+                           (level == "pass" && !server.accumulations.can_keep(look.width, look.height)) ||
+                           (level == "final" && !server.accumulations.holds(key, plan));
+        if (!over_pass.empty() && level == "pass")
+            return refuse(response, {413, over_pass});
+        if (!over_whole.empty() && whole)
+            return refuse(response, {413, over_whole});
         response.set_header("Cache-Control", "no-store");
         if (request.method == "HEAD") {
             response.set_header("Content-Type", format == "png"   ? "image/png"
