@@ -449,6 +449,8 @@ TEST(UpAxes, EachTurnsItsUpToY)
         // opposite corners look apart ((1 - 1 - 1) / 3 at 90 degrees).
         const CameraRays rays({to_double(up * 5.0f), {0, 0, 0}, 90.0f}, {0, 0, 0}, axis, 2, 2);
         EXPECT_NEAR(dot(rays.direction(0, 0), rays.direction(2, 2)), -1.0f / 3.0f, 1e-6f) << text;
+        if (axis == UpAxis::x)  // its right is -y, as the page's camera has it too
+            EXPECT_NEAR(rays.direction(2, 1).y, -0.5f * std::sqrt(2.0f), 1e-6f);
     }
     EXPECT_EQ(up_axis_name(parse_up_axis("-z")), "-Z");
     // The frame the environment was laid out in for a Z-up scene: its -Y

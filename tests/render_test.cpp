@@ -350,6 +350,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
     const std::string output = (folder / "out.png").string();
     std::ofstream(folder / "broken.obj") << "v 0 0 0\nv 1 0 0\nf 1 2 7\n";
     std::ofstream(folder / "empty.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2 3\n";
+    std::ofstream(folder / "flat.obj") << "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n";
     std::ofstream(folder / "bad.hdr") << "not an image";
     // A vertex that a face uses, beyond what the tracer takes from the rest.
     std::ofstream(folder / "far.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1e19 0 1\nf 1 2 3\nf 1 2 4\n";
@@ -390,6 +391,9 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
          (folder / "broken.obj").string() + ": a face of \"\" refers to vertex 7, which does not exist"},
         {"--scene " + (folder / "empty.obj").string(),
          (folder / "empty.obj").string() + ": no geometry to render: the file holds 3 vertices, 1 line and no faces"},
+        {"--scene " + (folder / "flat.obj").string(),
+         (folder / "flat.obj").string() +
+             ": no geometry to render: the file holds 3 vertices and 1 face without area or with crossing edges"},
         {"--scene " + (folder / "broken.fbx").string(),
          (folder / "broken.fbx").string() + ": FBX-Parser (TOK_DATA, line 1, col 4) unexpected token"},
         {"--scene " + (folder / "points.ply").string(),
@@ -430,7 +434,7 @@ TEST_F(RenderTest, BadInputGetsOneLineAndNoImage)
         EXPECT_NE(run.exit_code, 0);
         EXPECT_NE(run.messages.find(unwritable), std::string::npos) << run.messages;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 13)
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 14)
         << "only the inputs remain";
 
     // A link planted where the image might be written first, under a name

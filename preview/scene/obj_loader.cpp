@@ -164,7 +164,8 @@ LoadedScene load_obj(const std::string &path, const MeshChoice &choice, std::str
         count_in(parts, scene.positions.size(), "vertex", "vertices");
         count_in(parts, lines, "line", "lines");
         count_in(parts, points, "point", "points");
-        parts.push_back("no faces");
+        parts.push_back(skipped > 0 ? plural(skipped, "face", "faces") + " without area or with crossing edges"
+                                    : std::string("no faces"));
         *holds = listed(parts);
     }
 

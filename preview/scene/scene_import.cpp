@@ -421,7 +421,9 @@ std::string holdings(const aiScene &scene, const FaceCounts &counts, std::size_t
         parts.push_back(scene.mNumAnimations > 0 ? "a skeleton of " + plural(skeleton_nodes, "joint", "joints")
                                                  : plural(skeleton_nodes, "node", "nodes"));
     count_in(parts, counts.empty_meshes, "empty mesh", "empty meshes");
-    parts.push_back("no faces");
+    parts.push_back(counts.untriangulated > 0
+                        ? plural(counts.untriangulated, "polygon", "polygons") + " without area or with crossing edges"
+                        : std::string("no faces"));
     return listed(parts);
 }
 
