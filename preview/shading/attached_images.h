@@ -4,7 +4,7 @@
 #ifndef UMBREX_PREVIEW_ATTACHED_IMAGES_H
 #define UMBREX_PREVIEW_ATTACHED_IMAGES_H
 
-#include <filesystem>
+#include <array>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,16 +14,16 @@
 
 class AttachedImages {
 public:
-    // The HDR image at `path`: the one kept for it, unless the file's size
-    // or time of change differ, in which case it is read again. Throws
+    // The HDR image at `path`: the one kept for it, unless the file is
+    // another or has changed (its device and inode, size, or times of change
+    // of content and status differ), in which case it is read again. Throws
     // EnvironmentError for an unreadable image.
     std::shared_ptr<const LatLongImage> read(const std::string &path);
 
 private:
     struct Kept {
         std::string path;
-        std::uintmax_t size;
-        std::filesystem::file_time_type changed;
+        std::array<long long, 7> file;  // what tells the file and its version apart
         std::shared_ptr<const LatLongImage> image;
     };
     std::mutex mutex_;
